@@ -1,0 +1,59 @@
+// The application service: the main function that loads the window layout and
+// runs the main loop, the layout's objects, and termination.
+#pragma once
+
+#include <memory>
+#include <string_view>
+
+namespace platform {
+
+class Window {
+public:
+    virtual ~Window() = default;
+};
+
+class TextField {
+public:
+    virtual ~TextField() = default;
+    // Replaces the whole shown text.
+    virtual void setStringValue(std::string_view text) = 0;
+};
+
+class Button {
+public:
+    virtual ~Button() = default;
+    // A one-character text; pressing that key activates the button ("\r" is Return).
+    virtual void setKeyEquivalent(std::string_view key) = 0;
+};
+
+// What the window layout talks to: the application's delegate, the owner of the
+// four outlets and the target of the two buttons.
+class ApplicationDelegate {
+public:
+    virtual ~ApplicationDelegate() = default;
+
+    virtual void setWindow(std::shared_ptr<Window> window) = 0;
+    virtual void setQuitButton(std::shared_ptr<Button> button) = 0;
+    virtual void setMessageBox(std::shared_ptr<TextField> field) = 0;
+    virtual void setMacOSMessageBox(std::shared_ptr<TextField> field) = 0;
+
+    virtual void loadDriverWithSender(const void* sender) = 0;
+    virtual void disableDriverWithSender(const void* sender) = 0;
+
+    virtual void applicationDidFinishLaunching() = 0;
+    virtual void applicationWillTerminate() = 0;
+};
+
+// The class that the window layout instantiates. The application defines it,
+// not a backend, the way a layout file names its delegate class.
+std::unique_ptr<ApplicationDelegate> instantiateLayoutDelegate();
+
+// Loads the layout (which creates the delegate and connects its outlets and
+// actions), delivers applicationDidFinishLaunching, runs the main loop. Returns
+// the exit status once the application has ended.
+int applicationMain(int argc, char** argv);
+
+// Ends the application; the delegate gets applicationWillTerminate first.
+void terminate(const void* sender);
+
+}  // namespace platform

@@ -1,0 +1,46 @@
+// What the launcher asks of the machine and the process: home directory, the
+// running release, the restart request, standard output, the argument list and
+// the local time.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+struct OperatingSystemVersion {
+    long major = 0;
+    long minor = 0;
+    long patch = 0;
+};
+
+// Compared by major, then minor, then patch.
+bool isOperatingSystemAtLeastVersion(OperatingSystemVersion version);
+
+// Absolute path of the current user's home directory, as the platform reports it
+// to the application.
+std::string homeDirectoryForCurrentUser();
+
+// Asks the machine to restart normally; the outcome is not reported.
+void requestRestart();
+
+// Writes the bytes to standard output as they stand (no format directives).
+void writeStandardOutput(std::string_view bytes);
+
+// The process's arguments as the platform supplies them, program path first.
+std::vector<std::string> processArguments();
+
+struct LocalDateTime {
+    int year = 0;
+    int month = 0;  // 1 to 12
+    int day = 0;    // 1 to 31
+    int hour = 0;   // 0 to 23
+    int minute = 0;
+    int second = 0;
+};
+
+// Now, in the user's calendar and time zone.
+LocalDateTime currentLocalDateTime();
+
+}  // namespace platform

@@ -1,0 +1,56 @@
+#include <charconv>
+
+#include "UnifiedLog.hpp"
+
+namespace platform {
+
+namespace {
+
+void appendInteger(std::string& out, std::int64_t value) {
+    char digits[24];
+    const auto end = std::to_chars(std::begin(digits), std::end(digits), value).ptr;
+    out.append(digits, end);
+}
+
+}  // namespace
+
+std::string formatLogMessage(LogFormat format, std::span<const LogArgument> arguments) {
+    const std::string_view text = format.text();
+    std::string out;
+    out.reserve(text.size());
+    std::size_t next = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c != '%' || i + 1 == text.size()) {
+            out.push_back(c);
+            continue;
+        }
+        const char directive = text[i + 1];
+        if (directive == '%') {
+            out.push_back('%');
+            ++i;
+            continue;
+        }
+        const bool wantsText = directive == '@' || directive == 's';
+        const bool wantsInteger = directive == 'd';
+        if (next < arguments.size()) {
+            const LogArgument& argument = arguments[next];
+            if (wantsText && std::holds_alternative<std::string_view>(argument)) {
+                out.append(std::get<std::string_view>(argument));
+                ++next;
+                ++i;
+                continue;
+            }
+            if (wantsInteger && std::holds_alternative<std::int64_t>(argument)) {
+                appendInteger(out, std::get<std::int64_t>(argument));
+                ++next;
+                ++i;
+                continue;
+            }
+        }
+        out.push_back(c);
+    }
+    return out;
+}
+
+}  // namespace platform

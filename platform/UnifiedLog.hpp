@@ -1,0 +1,54 @@
+// The system's unified log. The format is always a constant of the program; the
+// values that came from outside travel as arguments and are never read as a format.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace platform {
+
+// A format that can only be made from a string literal.
+class LogFormat {
+public:
+    template <std::size_t N>
+    consteval LogFormat(const char (&literal)[N])  // NOLINT(google-explicit-constructor)
+        : text_(literal, N - 1) {}
+
+    constexpr std::string_view text() const { return text_; }
+
+private:
+    std::string_view text_;
+};
+
+// %d takes an integer, %@ and %s take a text.
+using LogArgument = std::variant<std::int64_t, std::string_view>;
+
+// Fills the directives of the format from the arguments, the way the platform's
+// string formatting does: %@ and %s take the next text, %d the next integer in
+// decimal (all 64 bits), %% is a percent sign. A directive without a matching
+// argument, and any other %-sequence, stays as written. Argument text is copied
+// unchanged and never scanned for directives.
+std::string formatLogMessage(LogFormat format, std::span<const LogArgument> arguments);
+
+inline std::string formatLogMessage(LogFormat format,
+                                    std::initializer_list<LogArgument> arguments = {}) {
+    return formatLogMessage(format, std::span<const LogArgument>(arguments.begin(), arguments.size()));
+}
+
+// Whether entries of the default type on the default log are kept.
+bool osLogDefaultTypeEnabled();
+
+// One entry on the default log object with the default type.
+void osLog(LogFormat format, std::span<const LogArgument> arguments);
+
+inline void osLog(LogFormat format, std::initializer_list<LogArgument> arguments = {}) {
+    osLog(format, std::span<const LogArgument>(arguments.begin(), arguments.size()));
+}
+
+}  // namespace platform

@@ -1,0 +1,37 @@
+#include "ActivityLog.hpp"
+
+#include <cstdio>
+
+#include "platform/FileHandle.hpp"
+#include "platform/Host.hpp"
+
+namespace launcher {
+
+std::string timestampString() {
+    const platform::LocalDateTime now = platform::currentLocalDateTime();
+    char stamp[64];
+    const int length = std::snprintf(stamp, sizeof stamp, "%02d/%02d/%04d %02d:%02d:%02d", now.day,
+                                     now.month, now.year, now.hour, now.minute, now.second);
+    return {stamp, length > 0 ? static_cast<std::size_t>(length) : 0};
+}
+
+std::string activityLogLine(std::string_view stamp, std::string_view text) {
+    std::string line;
+    line.reserve(stamp.size() + text.size() + 3);
+    line.append(stamp).append(":").append(text).append("\r\n");
+    return line;
+}
+
+void writeLog(std::string_view text) {
+    const std::string stamp = timestampString();
+    if (!logFileURL) {
+        return;
+    }
+    const auto handle = platform::fileHandleForAppending(logFileURL->path());
+    if (!handle) {
+        return;
+    }
+    handle->writeData(activityLogLine(stamp, text));
+}
+
+}  // namespace launcher

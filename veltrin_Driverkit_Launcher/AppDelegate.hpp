@@ -1,0 +1,66 @@
+// The one application object: delegate of the application and of every request,
+// owner of the window's four outlets, target of the window's buttons and of the
+// exit timers.
+#pragma once
+
+#include <memory>
+#include <string_view>
+
+#include "platform/Application.hpp"
+#include "platform/SystemExtensions.hpp"
+#include "platform/Timer.hpp"
+
+namespace launcher {
+
+class AppDelegate final : public platform::ApplicationDelegate,
+                          public platform::TimerTarget,
+                          public platform::SystemExtensionRequestDelegate {
+public:
+    AppDelegate();
+    AppDelegate(const AppDelegate&) = delete;
+    AppDelegate& operator=(const AppDelegate&) = delete;
+    ~AppDelegate() override;
+
+    const std::shared_ptr<platform::Window>& window() const { return window_; }
+    void setWindow(std::shared_ptr<platform::Window> window) override;
+    const std::shared_ptr<platform::Button>& quitButton() const { return quitButton_; }
+    void setQuitButton(std::shared_ptr<platform::Button> button) override;
+    const std::shared_ptr<platform::TextField>& messageBox() const { return messageBox_; }
+    void setMessageBox(std::shared_ptr<platform::TextField> field) override;
+    const std::shared_ptr<platform::TextField>& macOSMessageBox() const { return macOSMessageBox_; }
+    void setMacOSMessageBox(std::shared_ptr<platform::TextField> field) override;
+
+    void loadDriverWithSender(const void* sender) override;
+    void disableDriverWithSender(const void* sender) override;
+
+    void activateDriver();
+    void deactivateDriver();
+
+    void applicationDidFinishLaunching() override;
+    void fireTimer() override;
+    void applicationWillTerminate() override;
+
+    void requestDidFinishWithResult(platform::SystemExtensionRequest& request,
+                                    platform::Result result) override;
+    void requestDidFailWithError(platform::SystemExtensionRequest& request,
+                                 const platform::Error& error) override;
+    void requestNeedsUserApproval(platform::SystemExtensionRequest& request) override;
+    platform::ReplacementAction requestActionForReplacingExtension(
+        platform::SystemExtensionRequest& request, const platform::ExtensionProperties& existing,
+        const platform::ExtensionProperties& replacement) override;
+
+private:
+    void showStatus(std::string_view text);
+    void scheduleExitTimer();
+
+    std::shared_ptr<platform::Window> window_;
+    std::shared_ptr<platform::Button> quitButton_;
+    std::shared_ptr<platform::TextField> messageBox_;
+    std::shared_ptr<platform::TextField> macOSMessageBox_;
+};
+
+// Pause after a request's answer before the exit timer is armed, and the exit timer.
+inline constexpr double settlingPauseSeconds = 1.0;
+inline constexpr double exitTimerSeconds = 5.0;
+
+}  // namespace launcher

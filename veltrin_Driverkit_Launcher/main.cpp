@@ -1,0 +1,5 @@
+#include <cstdlib>
+
+#include "platform/Application.hpp"
+
+int main(int argc, char** argv) { std::exit(platform::applicationMain(argc, argv)); }
