@@ -15,13 +15,6 @@ std::string timestampString() {
     return {stamp, length > 0 ? static_cast<std::size_t>(length) : 0};
 }
 
-std::string activityLogLine(std::string_view stamp, std::string_view text) {
-    std::string line;
-    line.reserve(stamp.size() + text.size() + 3);
-    line.append(stamp).append(":").append(text).append("\r\n");
-    return line;
-}
-
 void writeLog(std::string_view text) {
     const std::string stamp = timestampString();
     if (!logFileURL) {

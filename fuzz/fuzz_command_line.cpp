@@ -1,0 +1,149 @@
+// The mode choice and the argument report take the process's arguments as they
+// come. Checked: the flag rules, and that the report reads back, item by item,
+// as exactly the arguments that went in.
+#include <algorithm>
+#include <cstdlib>
+#include <optional>
+
+#include "FuzzInput.hpp"
+#include "veltrin_Driverkit_Launcher/ArgumentReport.hpp"
+#include "veltrin_Driverkit_Launcher/LaunchMode.hpp"
+
+namespace {
+
+using launcher::LaunchMode;
+
+void appendUtf8(std::string& out, unsigned long codePoint) {
+    if (codePoint < 0x80) {
+        out.push_back(static_cast<char>(codePoint));
+    } else if (codePoint < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (codePoint >> 6)));
+        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
+    } else if (codePoint < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (codePoint >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (codePoint >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
+    }
+}
+
+// Reads the report back; nullopt when it is not a well-formed list of quoted items.
+std::optional<std::vector<std::string>> parseReport(const std::string& line) {
+    if (line.size() < 3 || line.front() != '[' || line.substr(line.size() - 2) != "]\n") {
+        return std::nullopt;
+    }
+    std::vector<std::string> items;
+    std::size_t i = 1;
+    const std::size_t end = line.size() - 2;
+    while (i < end) {
+        if (!items.empty()) {
+            if (line.compare(i, 2, ", ") != 0) {
+                return std::nullopt;
+            }
+            i += 2;
+        }
+        if (i >= end || line[i] != '"') {
+            return std::nullopt;
+        }
+        ++i;
+        std::string item;
+        for (;;) {
+            if (i >= end) {
+                return std::nullopt;
+            }
+            const char c = line[i++];
+            if (c == '"') {
+                break;
+            }
+            const auto u = static_cast<unsigned char>(c);
+            if (u < 0x20 || u == 0x7F) {
+                return std::nullopt;  // a raw control byte would break the line
+            }
+            if (c != '\\') {
+                item.push_back(c);
+                continue;
+            }
+            if (i >= end) {
+                return std::nullopt;
+            }
+            const char e = line[i++];
+            switch (e) {
+                case '"':
+                    item.push_back('"');
+                    break;
+                case '\\':
+                    item.push_back('\\');
+                    break;
+                case '0':
+                    item.push_back('\0');
+                    break;
+                case 't':
+                    item.push_back('\t');
+                    break;
+                case 'n':
+                    item.push_back('\n');
+                    break;
+                case 'r':
+                    item.push_back('\r');
+                    break;
+                case 'u':
+                case 'x': {
+                    if (i >= end || line[i] != '{') {
+                        return std::nullopt;
+                    }
+                    const std::size_t close = line.find('}', i);
+                    if (close == std::string::npos || close >= end) {
+                        return std::nullopt;
+                    }
+                    const std::string hex = line.substr(i + 1, close - i - 1);
+                    const unsigned long value = std::strtoul(hex.c_str(), nullptr, 16);
+                    if (e == 'x') {
+                        item.push_back(static_cast<char>(value));
+                    } else {
+                        appendUtf8(item, value);
+                    }
+                    i = close + 1;
+                    break;
+                }
+                default:
+                    return std::nullopt;
+            }
+        }
+        items.push_back(std::move(item));
+    }
+    if (line.find('\n') != line.size() - 1) {
+        return std::nullopt;
+    }
+    return items;
+}
+
+LaunchMode expectedMode(const std::vector<std::string>& args) {
+    const auto has = [&](const char* flag) {
+        return std::find(args.begin(), args.end(), flag) != args.end();
+    };
+    if (has("-install"))
+        return LaunchMode::install;
+    if (has("-uninstall"))
+        return LaunchMode::uninstall;
+    if (has("-installInteractive"))
+        return LaunchMode::installInteractive;
+    return LaunchMode::interactive;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::vector<std::string> args = splitAtNul(data, size);
+    if (launcher::selectLaunchMode(args) != expectedMode(args)) {
+        std::abort();
+    }
+    const auto parsed = parseReport(launcher::argumentReportLine(args));
+    if (!parsed || *parsed != args) {
+        std::abort();
+    }
+    return 0;
+}
