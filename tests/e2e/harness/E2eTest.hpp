@@ -1,0 +1,87 @@
+// What every end-to-end case shares: a scratch home and state directory of its
+// own, the private system bus of its suite, and the ways to run the launcher and
+// sysextctl and to read what they left behind.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Child.hpp"
+#include "PrivateBus.hpp"
+
+namespace e2e {
+
+inline const std::string launcherPath = VELTRIN_E2E_LAUNCHER;
+inline const std::string sysextctlPath = VELTRIN_E2E_SYSEXTCTL;
+inline const std::string dextIdentifier = VELTRIN_E2E_DEXT_IDENTIFIER;
+inline const std::string dextVersion = VELTRIN_E2E_DEXT_VERSION;
+
+// Standard output of a supported release, before the argument report.
+inline const std::string supportedReleaseLine = "Running on Ventura or greater\n";
+
+// The argument report line for the launcher run with `flags`.
+std::string argumentReport(const std::vector<std::string>& flags);
+
+struct ToolRun {
+    ExitStatus status;
+    std::string out;
+    std::string err;
+};
+
+class E2eTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite();
+    static void TearDownTestSuite();
+    void SetUp() override;
+    void TearDown() override;
+
+    static PrivateBus* bus() { return bus_.get(); }
+
+    // HOME, XDG_* and the system bus pointed into the scratch directory,
+    // offscreen Qt, no display and no session bus.
+    Environment environment() const;
+
+    // Starts the launcher with `flags`. Refuses (test failure, nullptr) a run that
+    // could reach a real restart request.
+    std::unique_ptr<Child> launch(const std::vector<std::string>& flags);
+    std::unique_ptr<Child> launch(const std::vector<std::string>& flags,
+                                  const Environment& environment);
+
+    ToolRun sysextctl(const std::vector<std::string>& args);
+    // sysextctl that must succeed.
+    std::string control(const std::vector<std::string>& args);
+
+    std::filesystem::path home() const { return root_ / "home"; }
+    std::filesystem::path scratch() const { return root_; }
+    std::filesystem::path logPath() const { return home() / "veltrinLogFile.txt"; }
+    void createEmptyLog() const;
+    std::string readLog() const;
+    // When a line holding `text` is first seen in the activity log.
+    std::optional<Clock::time_point> waitForLogText(const std::string& text, Seconds timeout) const;
+
+    // The activity log holds exactly these texts, each as one stamped line whose
+    // stamp lies between `from` and `to` (wall clock, local time).
+    void expectLog(const std::vector<std::string>& texts, std::time_t from, std::time_t to) const;
+
+    // Prints what the child wrote to standard error, for a failing case.
+    void showStderr(const std::string& name) const;
+
+  private:
+    static std::filesystem::path suiteRoot_;
+    static std::unique_ptr<PrivateBus> bus_;
+    std::filesystem::path root_;
+    int launches_ = 0;
+};
+
+// Waits `timeout` and reports whether the child is still running then.
+bool stillRunningAfter(Child& child, Seconds sinceStart);
+
+std::filesystem::path makeScratchDirectory(const std::string& prefix);
+
+}  // namespace e2e
