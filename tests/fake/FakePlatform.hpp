@@ -1,0 +1,318 @@
+// The fake platform: every seam function of platform/ (except the file handle,
+// which stays the real POSIX one) on a virtual clock, with every sink recorded in
+// one ordered trace. Nothing sleeps for real and nothing leaves the process.
+//
+// How to use it (one FakePlatform per test; making it is the reset):
+//
+//     fake::FakePlatform fake;               // clock at 0 s == 05/12/2026 07:41:39,
+//     fake.createActivityLog();              //   release 13.0.0, home = fresh temp dir
+//     fake.launch({"-install"});             // applicationMain(program path, -install);
+//                                            //   runs launch, then the loop until idle
+//     fake.answerNeedsApproval(0);           // posts the callback to the request's queue
+//     fake.runFor(10.0);                     // runs posted work and due timers, in time order
+//     EXPECT_EQ(fake.trace(), (fake::Trace{
+//         fake::Stdout(0.0, "Running on Ventura or greater\n"), ...}));
+//
+// Time. now() is virtual seconds since the start. sleepForTimeInterval advances
+// it without running anything. Timers fire only inside runUntil/runFor/
+// runUntilIdle/runUntilNoTasksRemain, in the order they became due (ties: the
+// order of scheduling or posting); posted work is due when it was posted. A task
+// that sleeps delays everything behind it, as the blocking pause does on the
+// real main thread. After terminate() nothing runs any more (ended()).
+//
+// The trace. Every sink call becomes one Event with the virtual time of the call:
+// standard output, the two status lines, the key equivalent, the unified log
+// (format and typed arguments apart), restart requests, submitted requests,
+// timer scheduling / invalidation / firing, replacement answers, terminate. The
+// activity log is a real file (home()/veltrinLogFile.txt); whatever is appended
+// to it shows up as an ActivityLog event holding the appended bytes, at its place
+// in the order (the fake looks at the file before each event and before the
+// clock moves). Pointers in events (delegate, timer target, terminate sender,
+// queue) are addresses of the most-derived object: compare with fake::address(x).
+//
+// The launcher's module-level state (launcher::commandLineMode, ...) is not the
+// fake's business: reset it yourself, e.g. with fake::resetLauncherState() from
+// LauncherReset.hpp.
+//
+// Linking: the fake calls platform::instantiateLayoutDelegate(), which the
+// launcher's logic defines, and the logic calls the fake: link the target
+// `fake_launcher`, which groups launcher_logic and fake_platform for the linker.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "platform/Application.hpp"
+#include "platform/DispatchQueue.hpp"
+#include "platform/Host.hpp"
+#include "platform/SystemExtensions.hpp"
+#include "platform/Timer.hpp"
+#include "platform/UnifiedLog.hpp"
+
+namespace fake {
+
+// ---------------------------------------------------------------- the trace
+
+enum class Sink {
+    standardOutput,    // text: the bytes
+    macOSMessageBox,   // text: the release line
+    messageBox,        // text: the status line
+    keyEquivalent,     // text: the key
+    unifiedLog,        // text: the format; arguments: the arguments
+    activityLog,       // text: bytes appended to the activity-log file
+    restart,           // (nothing)
+    submit,            // text: identifier; number: 0 activation, 1 deactivation; object: delegate; queue
+    timerScheduled,    // number: timer id; seconds: interval; object: target; repeats
+    timerInvalidated,  // number: timer id
+    timerFired,        // number: timer id
+    replacementAnswer, // number: what the delegate answered
+    terminate,         // object: the sender
+};
+
+// An owned copy of a unified-log argument.
+using Argument = std::variant<std::int64_t, std::string>;
+
+struct Event {
+    double time = 0;  // virtual seconds
+    Sink sink = Sink::standardOutput;
+    std::string text;
+    std::vector<Argument> arguments;
+    std::int64_t number = 0;
+    double seconds = 0;
+    bool repeats = false;
+    const void* object = nullptr;
+    const void* queue = nullptr;
+
+    friend bool operator==(const Event&, const Event&) = default;
+};
+using Trace = std::vector<Event>;
+
+// Printing (long texts are cut, bytes escaped), so test failures are readable.
+std::ostream& operator<<(std::ostream& out, const Event& event);
+std::string describe(const Trace& trace);
+
+// Address of the most-derived object, the form in which events keep pointers.
+template <class T>
+const void* address(const T& object) {
+    if constexpr (std::is_polymorphic_v<T>) {
+        return dynamic_cast<const void*>(&object);
+    } else {
+        return &object;
+    }
+}
+
+// Event makers, for writing expected traces.
+Event Stdout(double time, std::string bytes);
+Event Release(double time, std::string text);
+Event Status(double time, std::string text);
+Event Key(double time, std::string key);
+Event Log(double time, std::string format, std::vector<Argument> arguments = {});
+Event ActivityLog(double time, std::string bytes);
+Event Restart(double time);
+Event Submit(double time, platform::RequestKind kind, std::string identifier, const void* delegate,
+             const void* queue);
+Event Scheduled(double time, std::int64_t timerId, double seconds, const void* target,
+                bool repeats = false);
+Event Invalidated(double time, std::int64_t timerId);
+Event Fired(double time, std::int64_t timerId);
+Event Answer(double time, std::int64_t value);
+Event Terminate(double time, const void* sender);
+
+// ---------------------------------------------------------------- the fake
+
+class FakePlatform;
+
+class FakeTimer final : public platform::Timer {
+public:
+    enum class State { scheduled, fired, invalidated };
+
+    void invalidate() override;
+
+    std::int64_t id() const { return id_; }
+    State state() const { return state_; }
+    double fireTime() const;  // virtual seconds of the next (or last) firing
+    double interval() const;
+    bool repeats() const { return repeats_; }
+
+private:
+    friend class FakePlatform;
+    FakeTimer() = default;
+
+    FakePlatform* owner_ = nullptr;  // cleared when the fake goes
+    std::int64_t id_ = 0;
+    std::int64_t fireAt_ = 0;        // nanoseconds
+    std::int64_t intervalNs_ = 0;
+    std::uint64_t order_ = 0;        // tie-break among things due at the same time
+    bool repeats_ = false;
+    platform::TimerTarget* target_ = nullptr;
+    State state_ = State::scheduled;
+};
+
+// The window's objects. They record into the trace and keep what they were told.
+class FakeWindow final : public platform::Window {};
+
+class FakeTextField final : public platform::TextField {
+public:
+    FakeTextField(FakePlatform& fake, Sink sink) : fake_(&fake), sink_(sink) {}
+    void setStringValue(std::string_view text) override;
+    const std::string& stringValue() const { return value_; }
+
+private:
+    FakePlatform* fake_;
+    Sink sink_;
+    std::string value_;
+};
+
+class FakeButton final : public platform::Button {
+public:
+    explicit FakeButton(FakePlatform& fake) : fake_(&fake) {}
+    void setKeyEquivalent(std::string_view key) override;
+    const std::string& keyEquivalent() const { return key_; }
+
+private:
+    FakePlatform* fake_;
+    std::string key_;
+};
+
+class FakePlatform {
+public:
+    // The program path that launch() puts first.
+    static constexpr std::string_view programPath =
+        "/Applications/veltrin_Driverkit_Launcher.app/Contents/MacOS/veltrin_Driverkit_Launcher";
+
+    // Becomes the platform of the process (only one at a time) with a fresh
+    // temporary home directory; the destructor removes that directory.
+    FakePlatform();
+    ~FakePlatform();
+    FakePlatform(const FakePlatform&) = delete;
+    FakePlatform& operator=(const FakePlatform&) = delete;
+
+    // ---- configuration (before launch)
+    void setRelease(long major, long minor, long patch) { release_ = {major, minor, patch}; }
+    void setOsLogDefaultTypeEnabled(bool enabled) { osLogEnabled_ = enabled; }
+    // The local date and time at virtual 0 s (no time zone, no daylight saving).
+    void setStartDateTime(platform::LocalDateTime start);
+    // What processArguments() answers; applicationMain replaces it with argv.
+    void setProcessArguments(std::vector<std::string> arguments) { arguments_ = std::move(arguments); }
+    struct Outlets {
+        bool window = true;
+        bool quitButton = true;
+        bool messageBox = true;
+        bool macOSMessageBox = true;
+    };
+    // Which outlets applicationMain connects.
+    void setOutlets(Outlets outlets) { outlets_ = outlets; }
+
+    // ---- the home directory and the activity log
+    const std::string& home() const { return home_; }
+    std::string activityLogPath() const;
+    // Creates the activity-log file with these bytes (not traced as a write).
+    void createActivityLog(std::string_view initialBytes = {});
+    // The file's bytes; nullopt when there is no regular file.
+    std::optional<std::string> activityLogBytes() const;
+
+    // ---- starting
+    // platform::applicationMain with programPath followed by `flags`.
+    int launch(const std::vector<std::string>& flags);
+    // What applicationMain does, after storing argv: instantiate the layout
+    // delegate, connect the outlets, applicationDidFinishLaunching, runUntilIdle.
+    int applicationMain(int argc, char** argv);
+
+    // ---- the clock and the main loop
+    double now() const;
+    void advanceClock(double seconds);    // what sleepForTimeInterval does
+    void runUntilIdle();                  // runs what is due now; the clock moves only by sleeps
+    void runUntil(double time);           // runs everything due up to `time`, then clock = time
+    void runFor(double seconds) { runUntil(now() + seconds); }
+    // Runs until nothing is scheduled or posted, at most up to now + bound.
+    void runUntilNoTasksRemain(double bound = 3600.0);
+    bool ended() const { return ended_; }
+    std::size_t pendingTaskCount() const;  // posted work plus scheduled timers
+
+    // ---- requests submitted through submitRequest, in order
+    const std::vector<std::shared_ptr<platform::SystemExtensionRequest>>& requests() const {
+        return requests_;
+    }
+    // Each posts the delegate callback to the request's queue, as the service does.
+    void answerFinished(std::size_t index, platform::Result result);
+    void answerFailed(std::size_t index, std::string localizedDescription);
+    void answerNeedsApproval(std::size_t index);
+    void answerReplacement(std::size_t index, std::string existingShortVersion,
+                           std::string newShortVersion);
+
+    // ---- the user (posted to the main queue, like window events)
+    void pressLoadButton();
+    void pressDisableButton();
+    void userQuits();  // terminate with the quit button as sender
+
+    // ---- what happened
+    const Trace& trace();       // brings activity-log writes up to date first
+    void clearTrace();
+    platform::ApplicationDelegate* delegate() const { return delegate_.get(); }
+    // Timer by id (1 for the first scheduled one); null when there is no such id.
+    std::shared_ptr<FakeTimer> timer(std::int64_t id) const;
+    std::vector<std::int64_t> scheduledTimerIds() const;
+    const FakeTextField* messageBox() const { return messageBox_.get(); }
+    const FakeTextField* macOSMessageBox() const { return macOSMessageBox_.get(); }
+    const FakeButton* quitButton() const { return quitButton_.get(); }
+    platform::DispatchQueue& mainQueue();
+
+    // ---- used by the seam functions and the fake objects
+    static FakePlatform& current();
+    void record(Event event);
+    void post(std::function<void()> work);
+    std::shared_ptr<platform::Timer> scheduleTimer(double seconds, platform::TimerTarget& target,
+                                                   bool repeats);
+    void invalidateTimer(FakeTimer& timer);
+    void terminate(const void* sender);
+    void submit(std::shared_ptr<platform::SystemExtensionRequest> request);
+    bool isAtLeast(platform::OperatingSystemVersion version) const;
+    bool osLogDefaultTypeEnabled() const { return osLogEnabled_; }
+    const std::vector<std::string>& processArguments() const { return arguments_; }
+    platform::LocalDateTime localDateTime() const;
+
+private:
+    struct Posted {
+        std::int64_t postedAt;
+        std::uint64_t order;
+        std::function<void()> work;
+    };
+    class MainQueue;
+
+    void observeActivityLog();
+    bool runNextDue(std::int64_t limit);
+    platform::SystemExtensionRequest& request(std::size_t index);
+
+    std::string home_;
+    platform::OperatingSystemVersion release_{13, 0, 0};
+    bool osLogEnabled_ = true;
+    std::vector<std::string> arguments_;
+    Outlets outlets_;
+    std::int64_t startSecondsOfEpoch_ = 0;  // the start date and time, in seconds since 1970 (as if UTC)
+
+    std::int64_t nowNs_ = 0;
+    std::uint64_t nextOrder_ = 0;
+    bool ended_ = false;
+    std::vector<Posted> posted_;
+    std::vector<std::shared_ptr<FakeTimer>> timers_;  // every timer ever scheduled; index = id - 1
+    std::unique_ptr<MainQueue> mainQueue_;
+
+    std::unique_ptr<platform::ApplicationDelegate> delegate_;
+    std::shared_ptr<FakeWindow> window_;
+    std::shared_ptr<FakeButton> quitButton_;
+    std::shared_ptr<FakeTextField> messageBox_;
+    std::shared_ptr<FakeTextField> macOSMessageBox_;
+
+    std::vector<std::shared_ptr<platform::SystemExtensionRequest>> requests_;
+    Trace trace_;
+    std::uint64_t activityLogSeen_ = 0;  // bytes of the file already in the trace
+};
+
+}  // namespace fake

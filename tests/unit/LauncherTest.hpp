@@ -1,0 +1,71 @@
+// The fixture of the scenario tests: a fresh fake platform and a clean launcher
+// state for every test, and the pieces that most expected traces share.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "fake/FakePlatform.hpp"
+#include "fake/LauncherReset.hpp"
+#include "veltrin_Driverkit_Launcher/AppDelegate.hpp"
+#include "DextIdentifier.hpp"  // generated
+
+namespace fake {
+// So that a failing EXPECT_EQ on two traces prints them one event a line.
+inline void PrintTo(const Trace& trace, std::ostream* out) { *out << "\n" << describe(trace); }
+}  // namespace fake
+
+class LauncherTest : public ::testing::Test {
+protected:
+    void SetUp() override { fake::resetLauncherState(); }
+    void TearDown() override { fake::resetLauncherState(); }
+
+    launcher::AppDelegate& app() {
+        auto* delegate = dynamic_cast<launcher::AppDelegate*>(fake.delegate());
+        if (delegate == nullptr) {
+            throw std::logic_error("the launcher has not been launched");
+        }
+        return *delegate;
+    }
+    // Addresses as the trace keeps them.
+    const void* appAddress() { return fake::address(app()); }
+    const void* queueAddress() { return fake::address(platform::mainQueue()); }
+
+    std::string fileURL() const { return "file://" + fake.home() + "/veltrinLogFile.txt"; }
+    static std::string dext() { return std::string(launcher::dextIdentifier); }
+
+    // The activity-log stamp of virtual second s (start 05/12/2026 07:41:39, s < 16 h).
+    static std::string stamp(int s) {
+        const int t = 7 * 3600 + 41 * 60 + 39 + s;
+        char text[32];
+        std::snprintf(text, sizeof text, "05/12/2026 %02d:%02d:%02d", t / 3600, t / 60 % 60, t % 60);
+        return text;
+    }
+    static std::string line(int s, const std::string& text) { return stamp(s) + ":" + text + "\r\n"; }
+
+    static std::string programPath() { return std::string(fake::FakePlatform::programPath); }
+
+    // Steps 1 to 6 of the launch sequence on a supported release, at t = 0.
+    fake::Trace supportedLaunchStart() {
+        return {
+            fake::Stdout(0, "Running on Ventura or greater\n"),
+            fake::Release(0, "This version only runs on macOS Ventura and above. If you upgrade, "
+                             "please check for a new version"),
+            fake::Log(0, "file URL = %s", {fileURL()}),
+            fake::Key(0, "\r"),
+        };
+    }
+
+    static fake::Trace concat(std::initializer_list<fake::Trace> parts) {
+        fake::Trace all;
+        for (const auto& part : parts) {
+            all.insert(all.end(), part.begin(), part.end());
+        }
+        return all;
+    }
+
+    fake::FakePlatform fake;
+};
