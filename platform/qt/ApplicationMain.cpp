@@ -1,0 +1,97 @@
+// The application's life on Qt: the command line is copied, a display is
+// chosen, the window is built and connected to the delegate, the launch is
+// delivered from inside the loop, and the loop runs until something quits.
+#include <QApplication>
+#include <QMetaObject>
+#include <csignal>
+#include <cstdlib>
+#include <string>
+
+#include "BackendLifecycle.hpp"
+#include "LauncherWindow.hpp"
+#include "QuitSignals.hpp"
+#include "platform/Application.hpp"
+
+namespace platform {
+
+namespace {
+
+// Main thread only.
+ApplicationDelegate* runningDelegate = nullptr;
+bool willTerminateDelivered = false;
+
+// Every way out of the loop passes here, whoever asked Qt to quit, and the
+// delegate hears it once.
+void deliverWillTerminateOnce() {
+    if (willTerminateDelivered || runningDelegate == nullptr) {
+        return;
+    }
+    willTerminateDelivered = true;
+    runningDelegate->applicationWillTerminate();
+}
+
+bool isSetAndNotEmpty(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && value[0] != '\0';
+}
+
+// Qt's own order of preference (Wayland, then X11, as their variables say), with
+// the offscreen platform as the last resort: over ssh and in CI there is no
+// display, or a DISPLAY left behind that nothing answers, and Qt would abort
+// where the launcher can do its work without a screen. A platform the user
+// chose is left alone.
+void choosePlatformWithOffscreenFallback() {
+    if (isSetAndNotEmpty("QT_QPA_PLATFORM")) {
+        return;
+    }
+    std::string order;
+    if (isSetAndNotEmpty("WAYLAND_DISPLAY")) {
+        order += "wayland;";
+    }
+    if (isSetAndNotEmpty("DISPLAY")) {
+        order += "xcb;";
+    }
+    order += "offscreen";
+    ::setenv("QT_QPA_PLATFORM", order.c_str(), 1);
+}
+
+}  // namespace
+
+int applicationMain(int argc, char** argv) {
+    qt::rememberProcessArguments(argc, argv);
+    // A script that stops reading our output must not kill the launcher in the
+    // middle of an install; the write fails instead and is not examined.
+    std::signal(SIGPIPE, SIG_IGN);
+    choosePlatformWithOffscreenFallback();
+
+    int qtArgc = argc;  // QApplication keeps a reference for its whole life
+    QApplication application(qtArgc, argv);
+    // Closing the window quits through terminate, not behind the delegate's back.
+    QApplication::setQuitOnLastWindowClosed(false);
+    QObject::connect(&application, &QCoreApplication::aboutToQuit, deliverWillTerminateOnce);
+    qt::QuitSignals quitSignals;
+
+    qt::LauncherWindow window;
+    const std::unique_ptr<ApplicationDelegate> delegate = instantiateLayoutDelegate();
+    window.connectTo(*delegate);
+    runningDelegate = delegate.get();
+
+    window.show();
+    window.activateWindow();
+    QMetaObject::invokeMethod(
+        &application, [&delegate] { delegate->applicationDidFinishLaunching(); },
+        Qt::QueuedConnection);
+    const int status = QApplication::exec();
+
+    qt::closeMainQueue();
+    qt::invalidateAllTimers();
+    runningDelegate = nullptr;
+    return status;
+}
+
+void terminate(const void* /*sender*/) {
+    deliverWillTerminateOnce();
+    QCoreApplication::quit();
+}
+
+}  // namespace platform

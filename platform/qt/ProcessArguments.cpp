@@ -1,0 +1,32 @@
+#include <string>
+#include <vector>
+
+#include "BackendLifecycle.hpp"
+#include "platform/Host.hpp"
+
+namespace platform {
+
+namespace {
+
+std::vector<std::string>& rememberedArguments() {
+    static std::vector<std::string> arguments;
+    return arguments;
+}
+
+}  // namespace
+
+// Bytes as the kernel handed them over: no decoding, so an argument that is
+// not UTF-8 reaches the report unchanged.
+void qt::rememberProcessArguments(int argc, const char* const* argv) {
+    std::vector<std::string>& arguments = rememberedArguments();
+    arguments.clear();
+    for (int i = 0; i < argc && argv[i] != nullptr; ++i) {
+        arguments.emplace_back(argv[i]);
+    }
+}
+
+std::vector<std::string> processArguments() {
+    return rememberedArguments();
+}
+
+}  // namespace platform
