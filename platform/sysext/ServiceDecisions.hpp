@@ -1,0 +1,51 @@
+// What the service does with a request, as plain functions from the state to the
+// next step, changing the state they are given. Threads and files stay outside.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <variant>
+
+#include "DextBundle.hpp"
+#include "ServiceState.hpp"
+#include "platform/SystemExtensions.hpp"
+
+namespace sysext {
+
+struct Finish {
+    platform::Result result;
+};
+struct Fail {
+    platform::Error error;
+};
+// Tell the delegate, then wait for `sysextctl approve`.
+struct AwaitApproval {};
+struct AskReplacement {
+    platform::ExtensionProperties existing;
+    platform::ExtensionProperties offered;
+};
+using Step = std::variant<Finish, Fail, AwaitApproval, AskReplacement>;
+
+// `token` names this request in the state so that a later one can supersede it.
+Step beginActivation(ServiceState& state, const DextBundle& offered, const std::string& token);
+
+// The answer to AskReplacement.
+Step answerReplacement(ServiceState& state, const DextBundle& offered,
+                       platform::ReplacementAction action);
+
+// Called while AwaitApproval lasts; nothing while the user has not decided yet.
+std::optional<Step> checkApproval(ServiceState& state, const std::string& identifier,
+                                  const std::string& token);
+
+Step beginDeactivation(ServiceState& state, const std::string& identifier);
+
+// What a restart completes: uninstalls that waited, upgrades that waited; nothing
+// is in use any more afterwards.
+void reboot(ServiceState& state);
+
+// What `sysextctl approve` does besides remembering the approval: an extension
+// that was only waiting for it goes into service, whether or not its request
+// still waits.
+void approve(ServiceState& state, const std::string& identifier);
+
+}  // namespace sysext

@@ -1,0 +1,331 @@
+#include "StateFormat.hpp"
+
+#include <vector>
+
+#include "Identifier.hpp"
+
+namespace sysext {
+
+namespace {
+
+constexpr std::string_view header = "veltrin-sysext-state 1";
+constexpr std::string_view trailer = "end";
+
+std::vector<std::string_view> splitWords(std::string_view line, std::size_t maxWords) {
+    std::vector<std::string_view> words;
+    while (words.size() + 1 < maxWords) {
+        const auto blank = line.find(' ');
+        if (blank == std::string_view::npos) {
+            break;
+        }
+        words.push_back(line.substr(0, blank));
+        line.remove_prefix(blank + 1);
+    }
+    words.push_back(line);
+    return words;
+}
+
+std::optional<long> parseReleaseNumber(std::string_view text) {
+    // Nine digits always fit a long and no release needs more.
+    if (text.empty() || text.size() > 9) {
+        return std::nullopt;
+    }
+    long value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
+class Parser {
+  public:
+    explicit Parser(std::string_view bytes) : bytes_(bytes) {}
+
+    Expected<ServiceState> run() {
+        if (bytes_.size() > largestStateFile) {
+            return Failure{"larger than " + std::to_string(largestStateFile) + " bytes"};
+        }
+        if (bytes_.empty()) {
+            return Failure{"empty file"};
+        }
+        if (bytes_.back() != '\n') {
+            return Failure{"cut short: the last line has no line end"};
+        }
+        if (auto bad = firstByteOutOfPlace()) {
+            return Failure{*bad};
+        }
+        std::string_view rest = bytes_;
+        bool ended = false;
+        while (!rest.empty()) {
+            const auto end = rest.find('\n');
+            const std::string_view line = rest.substr(0, end);
+            rest.remove_prefix(end + 1);
+            ++lineNumber_;
+            if (ended) {
+                return failAt("text after the \"end\" line");
+            }
+            if (lineNumber_ == 1) {
+                if (line != header) {
+                    return failAt("not a state file of this service (expected \"" +
+                                  std::string(header) + "\")");
+                }
+                continue;
+            }
+            if (line == trailer) {
+                ended = true;
+                continue;
+            }
+            if (auto problem = takeRecord(line)) {
+                return failAt(*problem);
+            }
+        }
+        if (!ended) {
+            return Failure{"cut short: no \"end\" line"};
+        }
+        if (!sawRelease_ || !sawDeveloper_) {
+            return Failure{"the \"release\" or \"developer\" line is missing"};
+        }
+        return std::move(state_);
+    }
+
+  private:
+    std::optional<std::string> firstByteOutOfPlace() const {
+        std::size_t line = 1;
+        for (const char c : bytes_) {
+            const auto byte = static_cast<unsigned char>(c);
+            if (c == '\n') {
+                ++line;
+            } else if (byte < 0x20 || byte > 0x7e) {
+                static constexpr char hex[] = "0123456789abcdef";
+                return "line " + std::to_string(line) + ": byte 0x" + hex[byte >> 4] +
+                       hex[byte & 0xf] + " does not belong in a state file";
+            }
+        }
+        return std::nullopt;
+    }
+
+    Failure failAt(const std::string& problem) const {
+        return Failure{"line " + std::to_string(lineNumber_) + ": " + problem};
+    }
+
+    std::optional<std::string> takeRecord(std::string_view line) {
+        const auto words = splitWords(line, 2);
+        const std::string_view keyword = words[0];
+        const std::string_view rest = words.size() > 1 ? words[1] : std::string_view{};
+        if (words.size() < 2 || rest.empty()) {
+            return "\"" + std::string(keyword) + "\" without a value";
+        }
+        if (keyword == "release") {
+            return takeRelease(rest);
+        }
+        if (keyword == "developer") {
+            return takeDeveloper(rest);
+        }
+        if (keyword == "extension") {
+            return takeExtension(rest);
+        }
+        if (keyword == "policy") {
+            return takePolicy(rest);
+        }
+        if (keyword == "approved") {
+            return takeIdentifierInto(rest, state_.approved, "approved");
+        }
+        if (keyword == "busy") {
+            return takeIdentifierInto(rest, state_.busy, "busy");
+        }
+        if (keyword == "pending") {
+            return takePending(rest);
+        }
+        return "unknown record \"" + std::string(keyword.substr(0, 40)) + "\"";
+    }
+
+    std::optional<std::string> takeRelease(std::string_view text) {
+        if (sawRelease_) {
+            return "a second \"release\" line";
+        }
+        sawRelease_ = true;
+        const auto release = parseRelease(text);
+        if (!release) {
+            return "release is not of the form X.Y.Z";
+        }
+        state_.release = *release;
+        return std::nullopt;
+    }
+
+    std::optional<std::string> takeDeveloper(std::string_view text) {
+        if (sawDeveloper_) {
+            return "a second \"developer\" line";
+        }
+        sawDeveloper_ = true;
+        if (text != "on" && text != "off") {
+            return "developer must be \"on\" or \"off\"";
+        }
+        state_.developerMode = text == "on";
+        return std::nullopt;
+    }
+
+    std::optional<std::string> takeExtension(std::string_view text) {
+        const auto words = splitWords(text, 4);
+        if (words.size() != 4) {
+            return "an extension needs an identifier, a version, a build and a state";
+        }
+        if (!isBundleIdentifier(words[0])) {
+            return "malformed identifier";
+        }
+        if (!isDottedVersion(words[1]) || !isDottedVersion(words[2])) {
+            return "malformed version or build";
+        }
+        const BundleVersion version{std::string(words[1]), std::string(words[2])};
+        ExtensionSlots& slots = state_.extensions[std::string(words[0])];
+        if (words[3] == uninstallingStateName) {
+            if (slots.uninstallingOnReboot) {
+                return "a second version waiting to uninstall";
+            }
+            slots.uninstallingOnReboot = version;
+            return std::nullopt;
+        }
+        const auto live = liveStateFromName(words[3]);
+        if (!live) {
+            return "unknown extension state";
+        }
+        if (slots.live) {
+            return "a second active version of one extension";
+        }
+        slots.live = LiveExtension{version, *live};
+        return std::nullopt;
+    }
+
+    std::optional<std::string> takePolicy(std::string_view text) {
+        const auto words = splitWords(text, 3);
+        if (words.size() != 2 || !isBundleIdentifier(words[0])) {
+            return "a policy needs an identifier and \"allow\" or \"deny\"";
+        }
+        if (words[1] != "allow" && words[1] != "deny") {
+            return "a policy is \"allow\" or \"deny\"";
+        }
+        const bool added =
+            state_.policies
+                .emplace(std::string(words[0]), words[1] == "deny" ? Policy::deny : Policy::allow)
+                .second;
+        return added ? std::nullopt
+                     : std::optional<std::string>("a second policy for one extension");
+    }
+
+    std::optional<std::string> takeIdentifierInto(std::string_view text, std::set<std::string>& set,
+                                                  std::string_view what) {
+        if (!isBundleIdentifier(text)) {
+            return "malformed identifier";
+        }
+        if (!set.emplace(text).second) {
+            return "an extension marked " + std::string(what) + " twice";
+        }
+        return std::nullopt;
+    }
+
+    std::optional<std::string> takePending(std::string_view text) {
+        const auto words = splitWords(text, 3);
+        if (words.size() != 2 || !isBundleIdentifier(words[0]) || !isRequestToken(words[1])) {
+            return "a pending request needs an identifier and a token";
+        }
+        if (!state_.pendingApprovals.emplace(words[0], words[1]).second) {
+            return "a second pending request for one extension";
+        }
+        return std::nullopt;
+    }
+
+    std::string_view bytes_;
+    std::size_t lineNumber_ = 0;
+    bool sawRelease_ = false;
+    bool sawDeveloper_ = false;
+    ServiceState state_;
+};
+
+void appendLine(std::string& out, std::initializer_list<std::string_view> words) {
+    bool first = true;
+    for (const auto word : words) {
+        if (!first) {
+            out += ' ';
+        }
+        out += word;
+        first = false;
+    }
+    out += '\n';
+}
+
+}  // namespace
+
+Expected<ServiceState> parseState(std::string_view bytes) {
+    return Parser(bytes).run();
+}
+
+std::string serializeState(const ServiceState& state) {
+    std::string out;
+    appendLine(out, {header});
+    appendLine(out, {"release", releaseText(state.release)});
+    appendLine(out, {"developer", state.developerMode ? "on" : "off"});
+    for (const auto& [identifier, slots] : state.extensions) {
+        if (slots.live) {
+            appendLine(out, {"extension", identifier, slots.live->version.shortVersion,
+                             slots.live->version.build, liveStateName(slots.live->state)});
+        }
+        if (slots.uninstallingOnReboot) {
+            appendLine(out, {"extension", identifier, slots.uninstallingOnReboot->shortVersion,
+                             slots.uninstallingOnReboot->build, uninstallingStateName});
+        }
+    }
+    for (const auto& [identifier, policy] : state.policies) {
+        appendLine(out, {"policy", identifier, policy == Policy::deny ? "deny" : "allow"});
+    }
+    for (const auto& identifier : state.approved) {
+        appendLine(out, {"approved", identifier});
+    }
+    for (const auto& identifier : state.busy) {
+        appendLine(out, {"busy", identifier});
+    }
+    for (const auto& [identifier, token] : state.pendingApprovals) {
+        appendLine(out, {"pending", identifier, token});
+    }
+    appendLine(out, {trailer});
+    return out;
+}
+
+std::optional<Release> parseRelease(std::string_view text) {
+    long numbers[3] = {};
+    for (int i = 0; i < 3; ++i) {
+        const auto dot = text.find('.');
+        if ((dot == std::string_view::npos) != (i == 2)) {
+            return std::nullopt;
+        }
+        const auto number = parseReleaseNumber(text.substr(0, dot));
+        if (!number) {
+            return std::nullopt;
+        }
+        numbers[i] = *number;
+        text = i == 2 ? std::string_view{} : text.substr(dot + 1);
+    }
+    return Release{numbers[0], numbers[1], numbers[2]};
+}
+
+std::string releaseText(const Release& release) {
+    return std::to_string(release.major) + "." + std::to_string(release.minor) + "." +
+           std::to_string(release.patch);
+}
+
+bool isRequestToken(std::string_view text) {
+    if (text.empty() || text.size() > 64) {
+        return false;
+    }
+    for (const char c : text) {
+        const bool allowed =
+            (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
+        if (!allowed) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace sysext

@@ -1,0 +1,30 @@
+// The state file's text form. One record a line, a version header first and an
+// "end" line last, so that a file cut short is told apart from a short state.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "Expected.hpp"
+#include "ServiceState.hpp"
+
+namespace sysext {
+
+// Anything larger is not a state this service wrote.
+inline constexpr std::size_t largestStateFile = 1024 * 1024;
+
+// Strict: any byte out of place is a failure naming the line, never a guess.
+Expected<ServiceState> parseState(std::string_view bytes);
+
+// Canonical: the same state always gives the same bytes.
+std::string serializeState(const ServiceState& state);
+
+bool isRequestToken(std::string_view text);
+
+// "X.Y.Z", each a decimal of at most nine digits.
+std::optional<Release> parseRelease(std::string_view text);
+std::string releaseText(const Release& release);
+
+}  // namespace sysext

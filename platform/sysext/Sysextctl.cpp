@@ -1,0 +1,249 @@
+#include "Sysextctl.hpp"
+
+#include <functional>
+#include <map>
+
+#include "Identifier.hpp"
+#include "ServiceDecisions.hpp"
+#include "StateFormat.hpp"
+#include "StateStore.hpp"
+
+namespace sysext {
+
+namespace {
+
+constexpr const char* usage =
+    "usage: sysextctl VERB [ARGUMENTS]\n"
+    "  list                      the extensions with their versions and states\n"
+    "  approve ID                approve the extension as the user would\n"
+    "  policy ID allow|deny      allow or forbid the extension by system policy\n"
+    "  busy ID on|off            mark the extension in use: removal and replacement\n"
+    "                            then complete only after a restart\n"
+    "  reboot                    carry out what waits for a restart\n"
+    "  release [X.Y.Z]           show or set the simulated operating-system release\n"
+    "  developer [on|off]        show or set developer mode (replacement is asked\n"
+    "                            for every activation)\n"
+    "  reset                     forget everything, also a damaged state\n"
+    "  help                      this text\n"
+    "The state lives in $XDG_STATE_HOME/veltrin-sysext (default ~/.local/state).\n";
+
+struct Command {
+    const std::vector<std::string>& arguments;
+    std::ostream& out;
+    std::ostream& err;
+};
+
+int usageError(Command& command, const std::string& problem) {
+    command.err << "sysextctl: " << problem << "\n" << usage;
+    return exitUsage;
+}
+
+int stateError(Command& command, const std::string& problem) {
+    command.err << "sysextctl: " << problem << "\n";
+    return exitStateProblem;
+}
+
+Expected<StateStore> openStore() {
+    auto paths = locateStatePaths();
+    if (!paths) {
+        return Failure{paths.error()};
+    }
+    return StateStore(*paths);
+}
+
+int change(Command& command, const std::function<void(ServiceState&)>& edit) {
+    auto store = openStore();
+    if (!store) {
+        return stateError(command, store.error());
+    }
+    if (auto problem = store->updateWith(edit)) {
+        return stateError(command, *problem);
+    }
+    return exitSuccess;
+}
+
+int show(Command& command, const std::function<void(const ServiceState&)>& print) {
+    auto store = openStore();
+    if (!store) {
+        return stateError(command, store.error());
+    }
+    auto state = store->read();
+    if (!state) {
+        return stateError(command, state.error());
+    }
+    print(*state);
+    return exitSuccess;
+}
+
+// Checks the count of arguments after the verb and the identifier among them.
+std::optional<std::string> checkShape(const Command& command, std::size_t count,
+                                      bool firstIsIdentifier) {
+    const std::string& verb = command.arguments[0];
+    if (command.arguments.size() - 1 != count) {
+        return "\"" + verb + "\" takes " + std::to_string(count) + " argument" +
+               (count == 1 ? "" : "s") + ", got " + std::to_string(command.arguments.size() - 1);
+    }
+    if (firstIsIdentifier && !isBundleIdentifier(command.arguments[1])) {
+        return "\"" + command.arguments[1].substr(0, 300) +
+               "\" is not a bundle identifier (reverse-DNS, such as com.example.driver)";
+    }
+    return std::nullopt;
+}
+
+std::optional<bool> parseSwitch(const std::string& text, const char* on, const char* off) {
+    if (text == on) {
+        return true;
+    }
+    if (text == off) {
+        return false;
+    }
+    return std::nullopt;
+}
+
+int list(Command& command) {
+    if (auto problem = checkShape(command, 0, false)) {
+        return usageError(command, *problem);
+    }
+    return show(command, [&](const ServiceState& state) {
+        for (const auto& [identifier, slots] : state.extensions) {
+            if (slots.live) {
+                command.out << identifier << ' ' << slots.live->version.shortVersion << " ("
+                            << slots.live->version.build << ") ["
+                            << liveStateName(slots.live->state) << "]\n";
+            }
+            if (slots.uninstallingOnReboot) {
+                command.out << identifier << ' ' << slots.uninstallingOnReboot->shortVersion << " ("
+                            << slots.uninstallingOnReboot->build << ") [" << uninstallingStateName
+                            << "]\n";
+            }
+        }
+    });
+}
+
+int approveVerb(Command& command) {
+    if (auto problem = checkShape(command, 1, true)) {
+        return usageError(command, *problem);
+    }
+    const std::string& identifier = command.arguments[1];
+    return change(command, [&](ServiceState& state) { approve(state, identifier); });
+}
+
+int policy(Command& command) {
+    if (auto problem = checkShape(command, 2, true)) {
+        return usageError(command, *problem);
+    }
+    const auto deny = parseSwitch(command.arguments[2], "deny", "allow");
+    if (!deny) {
+        return usageError(command, "a policy is \"allow\" or \"deny\"");
+    }
+    const std::string& identifier = command.arguments[1];
+    return change(command, [&](ServiceState& state) {
+        state.policies[identifier] = *deny ? Policy::deny : Policy::allow;
+    });
+}
+
+int busy(Command& command) {
+    if (auto problem = checkShape(command, 2, true)) {
+        return usageError(command, *problem);
+    }
+    const auto inUse = parseSwitch(command.arguments[2], "on", "off");
+    if (!inUse) {
+        return usageError(command, "busy is \"on\" or \"off\"");
+    }
+    const std::string& identifier = command.arguments[1];
+    return change(command, [&](ServiceState& state) {
+        if (*inUse) {
+            state.busy.insert(identifier);
+        } else {
+            state.busy.erase(identifier);
+        }
+    });
+}
+
+int rebootVerb(Command& command) {
+    if (auto problem = checkShape(command, 0, false)) {
+        return usageError(command, *problem);
+    }
+    return change(command, [](ServiceState& state) { reboot(state); });
+}
+
+int release(Command& command) {
+    if (command.arguments.size() == 1) {
+        return show(command, [&](const ServiceState& state) {
+            command.out << releaseText(state.release) << "\n";
+        });
+    }
+    if (auto problem = checkShape(command, 1, false)) {
+        return usageError(command, *problem);
+    }
+    const auto wanted = parseRelease(command.arguments[1]);
+    if (!wanted) {
+        return usageError(command, "\"" + command.arguments[1].substr(0, 300) +
+                                       "\" is not a release of the form X.Y.Z (such as 14.0.0)");
+    }
+    return change(command, [&](ServiceState& state) { state.release = *wanted; });
+}
+
+int developer(Command& command) {
+    if (command.arguments.size() == 1) {
+        return show(command, [&](const ServiceState& state) {
+            command.out << (state.developerMode ? "on" : "off") << "\n";
+        });
+    }
+    if (auto problem = checkShape(command, 1, false)) {
+        return usageError(command, *problem);
+    }
+    const auto on = parseSwitch(command.arguments[1], "on", "off");
+    if (!on) {
+        return usageError(command, "developer mode is \"on\" or \"off\"");
+    }
+    return change(command, [&](ServiceState& state) { state.developerMode = *on; });
+}
+
+int reset(Command& command) {
+    if (auto problem = checkShape(command, 0, false)) {
+        return usageError(command, *problem);
+    }
+    auto store = openStore();
+    if (!store) {
+        return stateError(command, store.error());
+    }
+    if (auto problem = store->reset()) {
+        return stateError(command, *problem);
+    }
+    return exitSuccess;
+}
+
+int help(Command& command) {
+    command.out << usage;
+    return exitSuccess;
+}
+
+}  // namespace
+
+int runSysextctl(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
+    Command command{arguments, out, err};
+    if (arguments.empty()) {
+        return usageError(command, "no verb given");
+    }
+    static const std::map<std::string, int (*)(Command&)> verbs{
+        {"list", list},
+        {"approve", approveVerb},
+        {"policy", policy},
+        {"busy", busy},
+        {"reboot", rebootVerb},
+        {"release", release},
+        {"developer", developer},
+        {"reset", reset},
+        {"help", help},
+        {"--help", help},
+        {"-h", help},
+    };
+    const auto verb = verbs.find(arguments[0]);
+    if (verb == verbs.end()) {
+        return usageError(command, "unknown verb \"" + arguments[0].substr(0, 100) + "\"");
+    }
+    return verb->second(command);
+}
+
+}  // namespace sysext
