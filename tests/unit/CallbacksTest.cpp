@@ -1,1 +1,396 @@
+// The request answers (Parts 2.3 and 2.4) in each of the three command-line modes
+// and in interactive use, and their combinations, as traces with virtual times.
+#include <cstdint>
+#include <limits>
+
 #include "LauncherTest.hpp"
+#include "veltrin_Driverkit_Launcher/LauncherState.hpp"
+
+using fake::ActivityLog;
+using fake::Answer;
+using fake::Fired;
+using fake::Invalidated;
+using fake::Log;
+using fake::Scheduled;
+using fake::Status;
+using fake::Terminate;
+
+namespace {
+
+enum class Mode { install, uninstall, installInteractive, interactive };
+
+const char* modeName(Mode mode) {
+    switch (mode) {
+        case Mode::install: return "install";
+        case Mode::uninstall: return "uninstall";
+        case Mode::installInteractive: return "installInteractive";
+        case Mode::interactive: return "interactive";
+    }
+    return "?";
+}
+
+constexpr Mode allModes[] = {Mode::install, Mode::uninstall, Mode::installInteractive, Mode::interactive};
+
+// Starts the launcher in `mode` with one request submitted (in interactive use by
+// the load button at t = 0), runs to t = 2 and forgets the trace so far. In a
+// command-line mode the launch timer (#1) fires at t = 6.
+class CallbackTest : public LauncherTest {
+protected:
+    void startIn(Mode mode) {
+        fake.createActivityLog();
+        switch (mode) {
+            case Mode::install: fake.launch({"-install"}); break;
+            case Mode::uninstall: fake.launch({"-uninstall"}); break;
+            case Mode::installInteractive: fake.launch({"-installInteractive"}); break;
+            case Mode::interactive:
+                fake.launch({});
+                fake.pressLoadButton();
+                break;
+        }
+        fake.runUntil(2.0);
+        ASSERT_EQ(fake.requests().size(), 1u);
+        fake.clearTrace();
+    }
+    static bool commandLine(Mode mode) { return mode != Mode::interactive; }
+};
+
+// ---------------------------------------------------------------- Part 2.3: every outcome in every mode
+
+struct Outcome {
+    platform::Result result;
+    const char* decimal;  // R as the three sinks must show it
+};
+
+class OutcomeTest : public CallbackTest,
+                    public ::testing::WithParamInterface<std::tuple<Outcome, Mode>> {};
+
+TEST_P(OutcomeTest, ReportsOnThreeSinksAndArrangesTheExit) {
+    const auto [outcome, mode] = GetParam();
+    startIn(mode);
+    fake.answerFinished(0, outcome.result);
+    fake.runUntilNoTasksRemain();
+
+    fake::Trace expected;
+    const void* app = appAddress();
+    if (outcome.result == 0) {
+        expected = {
+            Log(2, "Success:System extension operation successful. Please restart your computer."),
+            Status(2, "Success:System extension operation successful. Please restart your computer."),
+            ActivityLog(2, "05/12/2026 07:41:41:Success:System extension operation successful. Please restart your computer.\r\n"),
+        };
+        if (commandLine(mode)) {
+            expected.insert(expected.end(), {Scheduled(3, 2, 5.0, app), Fired(6, 1), Terminate(6, app)});
+        }
+    } else if (outcome.result == 1) {
+        expected = {
+            Log(2, "Success:System extension operation will complete after reboot. Please restart your computer."),
+            Status(2, "Success:System extension  operation will complete after reboot. Please restart your computer."),
+            ActivityLog(2, "05/12/2026 07:41:41:Success:System extension operation will complete after reboot. Please restart your computer.\r\n"),
+        };
+        if (commandLine(mode)) {
+            expected.insert(expected.end(), {Scheduled(3, 2, 5.0, app), Fired(6, 1), Terminate(6, app)});
+        }
+    } else {
+        const std::string r = outcome.decimal;
+        expected = {
+            ActivityLog(2, "05/12/2026 07:41:41:Error:Unexpected result " + r + " for system extension request\r\n"),
+            Log(2, "Error:Unexpected result %d for system extension request", {outcome.result}),
+            Status(2, "Error:Unexpected result " + r + " for system extension request"),
+        };
+        if (mode == Mode::install || mode == Mode::uninstall) {
+            // the timer step comes before the pause on this branch
+            expected.insert(expected.end(), {Scheduled(2, 2, 5.0, app), Fired(6, 1), Terminate(6, app)});
+        } else if (mode == Mode::installInteractive) {
+            expected.insert(expected.end(), {Scheduled(2, 2, 5.0, app), Fired(6, 1), Fired(7, 2)});
+        }
+    }
+    EXPECT_EQ(fake.trace(), expected);
+
+    const bool unexpected = outcome.result != 0 && outcome.result != 1;
+    EXPECT_EQ(launcher::keepRunning, unexpected && mode == Mode::installInteractive);
+    EXPECT_EQ(fake.ended(), commandLine(mode) && !launcher::keepRunning);
+    if (commandLine(mode)) {
+        EXPECT_EQ(launcher::exitTimer, fake.timer(2));
+    } else {
+        EXPECT_EQ(launcher::exitTimer, nullptr);
+        EXPECT_EQ(fake.timer(1), nullptr);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, OutcomeTest,
+    ::testing::Combine(
+        ::testing::Values(Outcome{0, "0"}, Outcome{1, "1"}, Outcome{2, "2"}, Outcome{-1, "-1"},
+                          Outcome{std::numeric_limits<std::int64_t>::min(), "-9223372036854775808"},
+                          Outcome{std::numeric_limits<std::int64_t>::max(), "9223372036854775807"}),
+        ::testing::ValuesIn(allModes)),
+    [](const auto& testInfo) {
+        const Outcome& outcome = std::get<0>(testInfo.param);
+        std::string name = std::string("R_") + outcome.decimal + "_" + modeName(std::get<1>(testInfo.param));
+        for (char& c : name) {
+            c = c == '-' ? 'm' : c;
+        }
+        return name;
+    });
+
+// ---------------------------------------------------------------- Part 2.4: failure, approval, replacement in every mode
+
+class ModeTest : public CallbackTest, public ::testing::WithParamInterface<Mode> {};
+
+TEST_P(ModeTest, Failure) {
+    const Mode mode = GetParam();
+    startIn(mode);
+    fake.answerFailed(0, "The operation couldn\xE2\x80\x99t be completed.");
+    fake.runUntilNoTasksRemain();
+
+    const void* app = appAddress();
+    fake::Trace expected{
+        ActivityLog(2, "05/12/2026 07:41:41:Error:System extension request failed: The operation couldn\xE2\x80\x99t be completed.\r\n"),
+        Log(2, "Error:System extension request failed: %@", {"The operation couldn\xE2\x80\x99t be completed."}),
+        Status(2, "System extension request failed: The operation couldn\xE2\x80\x99t be completed."),
+    };
+    if (mode == Mode::install || mode == Mode::uninstall) {
+        // the pause comes before the timer step
+        expected.insert(expected.end(), {Scheduled(3, 2, 5.0, app), Fired(6, 1), Terminate(6, app)});
+    } else if (mode == Mode::installInteractive) {
+        expected.insert(expected.end(), {Scheduled(3, 2, 5.0, app), Fired(6, 1), Fired(8, 2)});
+    }
+    EXPECT_EQ(fake.trace(), expected);
+    EXPECT_EQ(launcher::keepRunning, mode == Mode::installInteractive);
+    EXPECT_EQ(fake.ended(), mode == Mode::install || mode == Mode::uninstall);
+    EXPECT_EQ(launcher::exitTimer, commandLine(mode) ? fake.timer(2) : nullptr);
+}
+
+TEST_P(ModeTest, Approval) {
+    const Mode mode = GetParam();
+    startIn(mode);
+    fake.answerNeedsApproval(0);
+    fake.runUntilNoTasksRemain();
+
+    fake::Trace expected{
+        ActivityLog(2, "05/12/2026 07:41:41:Info:System Extension " + dext() + " requires user approval\r\n"),
+        Log(2, "Info:System Extension %@ requires user approval", {dext()}),
+        Status(2, "Extension " + dext() + " requires user approval"),
+    };
+    if (commandLine(mode)) {
+        expected.push_back(Invalidated(2, 1));
+    }
+    EXPECT_EQ(fake.trace(), expected);
+    EXPECT_EQ(launcher::exitTimer, nullptr);
+    EXPECT_FALSE(fake.ended());
+    EXPECT_EQ(fake.pendingTaskCount(), 0u);
+    EXPECT_DOUBLE_EQ(fake.now(), 2.0);  // no pause
+}
+
+TEST_P(ModeTest, ReplacementIsAlwaysAnsweredWithReplace) {
+    const Mode mode = GetParam();
+    startIn(mode);
+    fake.answerReplacement(0, "1.0.0", "1.2.0");
+    fake.runUntilNoTasksRemain();
+
+    const void* app = appAddress();
+    fake::Trace expected{
+        ActivityLog(2, "05/12/2026 07:41:41:Info:Replacing extension " + dext() + " version 1.0.0 with version 1.2.0\r\n"),
+        Log(2, "Info:Replacing extension %@ version %@ with version %@", {dext(), "1.0.0", "1.2.0"}),
+        Status(2, "Replacing extension " + dext() + " version 1.0.0 with version 1.2.0"),
+        Answer(3, 1),  // after the pause
+    };
+    if (commandLine(mode)) {
+        expected.insert(expected.end(), {Fired(6, 1), Terminate(6, app)});
+    }
+    EXPECT_EQ(fake.trace(), expected);
+    EXPECT_FALSE(launcher::keepRunning);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, ModeTest, ::testing::ValuesIn(allModes),
+                         [](const auto& testInfo) { return std::string(modeName(testInfo.param)); });
+
+TEST_F(CallbackTest, ReplacementWithEqualOrOlderVersionIsReplacedToo) {
+    startIn(Mode::interactive);
+    fake.answerReplacement(0, "2.0", "2.0");
+    fake.answerReplacement(0, "3.1.4", "1.0");
+    fake.runUntilNoTasksRemain();
+    EXPECT_EQ(fake.trace(), (fake::Trace{
+        ActivityLog(2, "05/12/2026 07:41:41:Info:Replacing extension " + dext() + " version 2.0 with version 2.0\r\n"),
+        Log(2, "Info:Replacing extension %@ version %@ with version %@", {dext(), "2.0", "2.0"}),
+        Status(2, "Replacing extension " + dext() + " version 2.0 with version 2.0"),
+        Answer(3, 1),
+        ActivityLog(3, "05/12/2026 07:41:42:Info:Replacing extension " + dext() + " version 3.1.4 with version 1.0\r\n"),
+        Log(3, "Info:Replacing extension %@ version %@ with version %@", {dext(), "3.1.4", "1.0"}),
+        Status(3, "Replacing extension " + dext() + " version 3.1.4 with version 1.0"),
+        Answer(4, 1),
+    }));
+}
+
+// ---------------------------------------------------------------- combinations
+
+TEST_F(CallbackTest, ApprovalThenFailureInInstallStaysOpenWithNoTimer) {
+    startIn(Mode::install);
+    fake.answerNeedsApproval(0);
+    fake.runUntil(4.0);
+    fake.answerFailed(0, "denied");
+    fake.runUntilNoTasksRemain();
+    EXPECT_EQ(fake.trace(), (fake::Trace{
+        ActivityLog(2, "05/12/2026 07:41:41:Info:System Extension " + dext() + " requires user approval\r\n"),
+        Log(2, "Info:System Extension %@ requires user approval", {dext()}),
+        Status(2, "Extension " + dext() + " requires user approval"),
+        Invalidated(2, 1),
+        ActivityLog(4, "05/12/2026 07:41:43:Error:System extension request failed: denied\r\n"),
+        Log(4, "Error:System extension request failed: %@", {"denied"}),
+        Status(4, "System extension request failed: denied"),
+    }));
+    EXPECT_FALSE(fake.ended());
+    EXPECT_EQ(fake.pendingTaskCount(), 0u);
+    EXPECT_EQ(launcher::exitTimer, nullptr);
+    EXPECT_DOUBLE_EQ(fake.now(), 5.0);  // the failure's pause
+}
+
+TEST_F(CallbackTest, ApprovalThenUnexpectedResultInInstallStaysOpenWithNoTimer) {
+    startIn(Mode::install);
+    fake.answerNeedsApproval(0);
+    fake.answerFinished(0, 7);
+    fake.runUntilNoTasksRemain();
+    EXPECT_EQ(fake.trace(), (fake::Trace{
+        ActivityLog(2, "05/12/2026 07:41:41:Info:System Extension " + dext() + " requires user approval\r\n"),
+        Log(2, "Info:System Extension %@ requires user approval", {dext()}),
+        Status(2, "Extension " + dext() + " requires user approval"),
+        Invalidated(2, 1),
+        ActivityLog(2, "05/12/2026 07:41:41:Error:Unexpected result 7 for system extension request\r\n"),
+        Log(2, "Error:Unexpected result %d for system extension request", {std::int64_t{7}}),
+        Status(2, "Error:Unexpected result 7 for system extension request"),
+    }));
+    EXPECT_FALSE(fake.ended());
+}
+
+TEST_F(CallbackTest, ApprovalThenCompletionInUninstallEndsSixSecondsAfterTheCompletionBegan) {
+    startIn(Mode::uninstall);
+    fake.answerNeedsApproval(0);
+    fake.runUntil(40.0);
+    fake.answerFinished(0, platform::RequestResult::completed);
+    fake.runUntilNoTasksRemain();
+    const void* app = appAddress();
+    EXPECT_EQ(fake.trace(), (fake::Trace{
+        ActivityLog(2, "05/12/2026 07:41:41:Info:System Extension " + dext() + " requires user approval\r\n"),
+        Log(2, "Info:System Extension %@ requires user approval", {dext()}),
+        Status(2, "Extension " + dext() + " requires user approval"),
+        Invalidated(2, 1),
+        Log(40, "Success:System extension operation successful. Please restart your computer."),
+        Status(40, "Success:System extension operation successful. Please restart your computer."),
+        ActivityLog(40, "05/12/2026 07:42:19:Success:System extension operation successful. Please restart your computer.\r\n"),
+        Scheduled(41, 2, 5.0, app),
+        Fired(46, 2),
+        Terminate(46, app),
+    }));
+}
+
+TEST_F(CallbackTest, TwoApprovalsInARowTheSecondOnlyReports) {
+    startIn(Mode::install);
+    fake.answerNeedsApproval(0);
+    fake.answerNeedsApproval(0);
+    fake.runUntilNoTasksRemain();
+    EXPECT_EQ(fake.trace(), (fake::Trace{
+        ActivityLog(2, "05/12/2026 07:41:41:Info:System Extension " + dext() + " requires user approval\r\n"),
+        Log(2, "Info:System Extension %@ requires user approval", {dext()}),
+        Status(2, "Extension " + dext() + " requires user approval"),
+        Invalidated(2, 1),
+        ActivityLog(2, "05/12/2026 07:41:41:Info:System Extension " + dext() + " requires user approval\r\n"),
+        Log(2, "Info:System Extension %@ requires user approval", {dext()}),
+        Status(2, "Extension " + dext() + " requires user approval"),
+    }));
+    EXPECT_FALSE(fake.ended());
+}
+
+TEST_F(CallbackTest, ApprovalInInteractiveUseOnlyReports) {
+    startIn(Mode::interactive);
+    fake.answerNeedsApproval(0);
+    fake.runUntilNoTasksRemain();
+    EXPECT_EQ(fake.trace().size(), 3u);
+    EXPECT_EQ(fake.trace()[2], Status(2, "Extension " + dext() + " requires user approval"));
+}
+
+TEST_F(CallbackTest, ReplacedTimerStillFiresAndEachFiringTestsKeepRunningAnew) {
+    // Failure in -installInteractive: keepRunning set, both timers fire, no terminate.
+    startIn(Mode::installInteractive);
+    fake.answerFailed(0, "x");
+    fake.runUntil(4.0);
+    EXPECT_EQ(fake.scheduledTimerIds(), (std::vector<std::int64_t>{1, 2}));
+    EXPECT_EQ(launcher::exitTimer, fake.timer(2));
+    fake.runUntilNoTasksRemain();
+    EXPECT_EQ(fake.timer(1)->state(), fake::FakeTimer::State::fired);
+    EXPECT_EQ(fake.timer(2)->state(), fake::FakeTimer::State::fired);
+    EXPECT_FALSE(fake.ended());
+    for (const fake::Event& event : fake.trace()) {
+        EXPECT_NE(event.sink, fake::Sink::terminate);
+    }
+}
+
+TEST_F(CallbackTest, KeepRunningIsNeverClearedByALaterSuccess) {
+    startIn(Mode::installInteractive);
+    fake.answerFinished(0, 2);  // unexpected: keepRunning
+    fake.runUntil(20.0);        // both timers have fired
+    fake.answerFinished(0, platform::RequestResult::completed);
+    fake.runUntil(60.0);
+    EXPECT_TRUE(launcher::keepRunning);
+    EXPECT_FALSE(fake.ended());
+    ASSERT_NE(fake.timer(3), nullptr);  // the success armed a new timer...
+    EXPECT_EQ(fake.timer(3)->state(), fake::FakeTimer::State::fired);  // ...which fired in vain
+    fake.answerFailed(0, "again");
+    fake.runUntil(100.0);
+    EXPECT_TRUE(launcher::keepRunning);
+    EXPECT_FALSE(fake.ended());
+}
+
+TEST_F(CallbackTest, FailureAfterTheLaunchTimerFiredStillCountsAsATimerHeld) {
+    // -installInteractive keeps the application open through the launch timer;
+    // exitTimer still refers to that fired timer, so a failure arms a new one.
+    startIn(Mode::installInteractive);
+    fake.answerFinished(0, 3);  // keepRunning, timer #2 at 7
+    fake.runUntil(10.0);
+    EXPECT_EQ(fake.timer(2)->state(), fake::FakeTimer::State::fired);
+    fake.clearTrace();
+    fake.answerFailed(0, "late");
+    fake.runUntilNoTasksRemain();
+    const void* app = appAddress();
+    EXPECT_EQ(fake.trace(), (fake::Trace{
+        ActivityLog(10, "05/12/2026 07:41:49:Error:System extension request failed: late\r\n"),
+        Log(10, "Error:System extension request failed: %@", {"late"}),
+        Status(10, "System extension request failed: late"),
+        Scheduled(11, 3, 5.0, app),
+        Fired(16, 3),
+    }));
+}
+
+TEST_F(CallbackTest, ApprovalInvalidatesATimerThatHasAlreadyFiredHarmlessly) {
+    startIn(Mode::installInteractive);
+    fake.answerFinished(0, 2);
+    fake.runUntil(10.0);  // timers #1 and #2 fired; exitTimer still holds #2
+    fake.clearTrace();
+    fake.answerNeedsApproval(0);
+    fake.runUntilNoTasksRemain();
+    ASSERT_EQ(fake.trace().size(), 4u);
+    EXPECT_EQ(fake.trace()[3], Invalidated(10, 2));
+    EXPECT_EQ(fake.timer(2)->state(), fake::FakeTimer::State::fired);
+    EXPECT_EQ(launcher::exitTimer, nullptr);
+}
+
+TEST_F(CallbackTest, CompletionOfADeactivationShowsTheSameSuccessTexts) {
+    startIn(Mode::uninstall);
+    fake.answerFinished(0, platform::RequestResult::willCompleteAfterReboot);
+    fake.runUntilIdle();
+    EXPECT_EQ(fake.messageBox()->stringValue(),
+              "Success:System extension  operation will complete after reboot. Please restart your computer.");
+}
+
+TEST_F(CallbackTest, AnswersToAnEarlierRequestDuringAPauseWaitForIt) {
+    // A callback's pause blocks the main thread: the next answer runs after it.
+    startIn(Mode::interactive);
+    fake.answerFinished(0, platform::RequestResult::completed);
+    fake.answerNeedsApproval(0);
+    fake.runUntilIdle();
+    const fake::Trace& trace = fake.trace();
+    ASSERT_EQ(trace.size(), 6u);
+    EXPECT_EQ(trace[3].time, 3.0);  // the approval ran after the completion's pause
+    EXPECT_EQ(trace[3].sink, fake::Sink::activityLog);
+}
+
+}  // namespace
