@@ -199,6 +199,10 @@ std::optional<Clock::time_point> E2eTest::waitForLogText(const std::string& text
 
 void E2eTest::expectLog(const std::vector<std::string>& texts, std::time_t from,
                         std::time_t to) const {
+    EXPECT_EQ(logTexts(from, to), texts);
+}
+
+std::vector<std::string> E2eTest::logTexts(std::time_t from, std::time_t to) const {
     const std::string bytes = readLog();
     static const std::regex stamp(R"(^(\d{2})/(\d{2})/(\d{4}) (\d{2}):(\d{2}):(\d{2}):)");
     std::vector<std::string> found;
@@ -229,7 +233,7 @@ void E2eTest::expectLog(const std::vector<std::string>& texts, std::time_t from,
         EXPECT_LE(stamped, to + 1) << line;
         found.push_back(line.substr(20));
     }
-    EXPECT_EQ(found, texts);
+    return found;
 }
 
 void E2eTest::showStderr(const std::string& name) const {

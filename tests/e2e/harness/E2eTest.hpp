@@ -25,6 +25,23 @@ inline const std::string dextVersion = VELTRIN_E2E_DEXT_VERSION;
 // Standard output of a supported release, before the argument report.
 inline const std::string supportedReleaseLine = "Running on Ventura or greater\n";
 
+// Activity-log texts of the service's answers to the build's extension.
+inline const std::string successText =
+    "Success:System extension operation successful. Please restart your computer.";
+inline const std::string afterRebootText =
+    "Success:System extension operation will complete after reboot. Please restart your "
+    "computer.";
+inline const std::string approvalText =
+    "Info:System Extension " + dextIdentifier + " requires user approval";
+inline const std::string failurePrefix = "Error:System extension request failed: ";
+inline const std::string deniedDescription =
+    "System policy forbids the extension " + dextIdentifier +
+    ". Allow it with \"sysextctl policy " + dextIdentifier + " allow\" and try again.";
+inline const std::string notInstalledDescription =
+    "The extension " + dextIdentifier +
+    " is not installed, so there is nothing to deactivate (\"sysextctl list\" shows what is "
+    "installed).";
+
 // The argument report line for the launcher run with `flags`.
 std::string argumentReport(const std::vector<std::string>& flags);
 
@@ -68,6 +85,9 @@ class E2eTest : public ::testing::Test {
     // The activity log holds exactly these texts, each as one stamped line whose
     // stamp lies between `from` and `to` (wall clock, local time).
     void expectLog(const std::vector<std::string>& texts, std::time_t from, std::time_t to) const;
+    // The texts of the activity log's lines, checking the form of every line and
+    // that its stamp lies between `from` and `to`.
+    std::vector<std::string> logTexts(std::time_t from, std::time_t to) const;
 
     // Prints what the child wrote to standard error, for a failing case.
     void showStderr(const std::string& name) const;
