@@ -291,6 +291,7 @@ FakePlatform::FakePlatform() : mainQueue_(std::make_unique<MainQueue>(*this)) {
         std::perror("fake::FakePlatform: mkdtemp");
         std::abort();
     }
+    temporaryRoot_ = pattern;
     home_ = pattern;
     setStartDateTime({2026, 12, 5, 7, 41, 39});
     currentFake = this;
@@ -304,7 +305,7 @@ FakePlatform::~FakePlatform() {
     delegate_.reset();
     currentFake = nullptr;
     std::error_code ignored;
-    fs::remove_all(home_, ignored);
+    fs::remove_all(temporaryRoot_, ignored);
 }
 
 FakePlatform& FakePlatform::current() {
@@ -350,6 +351,12 @@ bool FakePlatform::isAtLeast(platform::OperatingSystemVersion version) const {
 }
 
 // ---- the activity log
+
+void FakePlatform::setHomeDirectoryName(const std::string& name) {
+    home_ = temporaryRoot_ + "/" + name;
+    fs::create_directories(home_);
+    activityLogSeen_ = 0;
+}
 
 std::string FakePlatform::activityLogPath() const { return home_ + "/veltrinLogFile.txt"; }
 

@@ -18,7 +18,8 @@
 // runUntilIdle/runUntilNoTasksRemain, in the order they became due (ties: the
 // order of scheduling or posting); posted work is due when it was posted. A task
 // that sleeps delays everything behind it, as the blocking pause does on the
-// real main thread. After terminate() nothing runs any more (ended()).
+// real main thread. After terminate() nothing runs any more (ended()). There is
+// one thread: mainQueue().async from another thread is not supported here.
 //
 // The trace. Every sink call becomes one Event with the virtual time of the call:
 // standard output, the two status lines, the key equivalent, the unified log
@@ -212,6 +213,9 @@ public:
 
     // ---- the home directory and the activity log
     const std::string& home() const { return home_; }
+    // Makes the home a new directory of this name inside the temporary one (for
+    // homes with blanks or non-ASCII bytes); it goes with the fake like the rest.
+    void setHomeDirectoryName(const std::string& name);
     std::string activityLogPath() const;
     // Creates the activity-log file with these bytes (not traced as a write).
     void createActivityLog(std::string_view initialBytes = {});
@@ -290,6 +294,7 @@ private:
     bool runNextDue(std::int64_t limit);
     platform::SystemExtensionRequest& request(std::size_t index);
 
+    std::string temporaryRoot_;  // removed with everything under it
     std::string home_;
     platform::OperatingSystemVersion release_{13, 0, 0};
     bool osLogEnabled_ = true;

@@ -347,6 +347,16 @@ TEST_F(LauncherTest, LocationReportCarriesThePercentEncodedURLAsArgument) {
     EXPECT_EQ(report, Log(0, "file URL = %s", {"file://" + fake.home() + "/veltrinLogFile.txt"}));
 }
 
+TEST_F(LauncherTest, LocationReportOfAHomeWithABlankAndNonAscii) {
+    fake.setHomeDirectoryName("J\xC3\xBCrgen M%20ller");
+    fake.createActivityLog();
+    fake.launch({});
+    const std::string root = fake.home().substr(0, fake.home().rfind('/'));
+    EXPECT_EQ(fake.trace()[2], Log(0, "file URL = %s", {"file://" + root + "/J%C3%BCrgen%20M%2520ller/veltrinLogFile.txt"}));
+    EXPECT_EQ(launcher::logFileURL->path(), fake.home() + "/veltrinLogFile.txt");
+    EXPECT_EQ(fake.activityLogBytes(), "05/12/2026 07:41:39:Info:Command arguments=\r\n");
+}
+
 // ---------------------------------------------------------------- user actions
 
 TEST_F(LauncherTest, LoadButtonSubmitsOneActivationRequestAndReportsNothing) {
