@@ -52,8 +52,7 @@ protected:
     fake::Trace supportedLaunchStart() {
         return {
             fake::Stdout(0, "Running on Ventura or greater\n"),
-            fake::Release(0, "This version only runs on macOS Ventura and above. If you upgrade, "
-                             "please check for a new version"),
+            fake::Release(0, "This version only runs on macOS Ventura and above. If you upgrade, please check for a new version"),
             fake::Log(0, "file URL = %s", {fileURL()}),
             fake::Key(0, "\r"),
         };
