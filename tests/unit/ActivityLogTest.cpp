@@ -1,4 +1,4 @@
-// The activity log (Part 3.1): the exact bytes of a line, appending only, never
+// The activity log: the exact bytes of a line, appending only, never
 // creating, and the launcher carrying on when the file cannot be written.
 #include <fcntl.h>
 #include <spawn.h>

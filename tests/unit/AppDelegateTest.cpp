@@ -1,4 +1,4 @@
-// The launcher object (Part 1.1): construction, fireTimer, applicationWillTerminate,
+// The launcher object: construction, fireTimer, applicationWillTerminate,
 // and a layout that leaves outlets unconnected.
 #include <algorithm>
 

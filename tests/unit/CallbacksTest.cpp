@@ -1,4 +1,4 @@
-// The request answers (Parts 2.3 and 2.4) in each of the three command-line modes
+// The request answers in each of the three command-line modes
 // and in interactive use, and their combinations, as traces with virtual times.
 #include <cstdint>
 #include <limits>
@@ -54,7 +54,7 @@ protected:
     static bool commandLine(Mode mode) { return mode != Mode::interactive; }
 };
 
-// ---------------------------------------------------------------- Part 2.3: every outcome in every mode
+// ---------------------------------------------------------------- completion: every outcome in every mode
 
 struct Outcome {
     platform::Result result;
@@ -133,7 +133,7 @@ INSTANTIATE_TEST_SUITE_P(
         return name;
     });
 
-// ---------------------------------------------------------------- Part 2.4: failure, approval, replacement in every mode
+// ---------------------------------------------------------------- failure, approval, replacement in every mode
 
 class ModeTest : public CallbackTest, public ::testing::WithParamInterface<Mode> {};
 

@@ -1,5 +1,5 @@
-// The launch sequence (Part 1.2), the gate (Part 1.3) and the typical runs of the
-// Overview, as whole traces with virtual times.
+// The launch sequence, the gate and the typical runs
+// of a command-line install, as whole traces with virtual times.
 #include <optional>
 
 #include "LauncherTest.hpp"
@@ -22,7 +22,7 @@ using platform::RequestKind;
 
 namespace {
 
-// ---------------------------------------------------------------- the Overview's typical run
+// ---------------------------------------------------------------- the typical run
 
 TEST_F(LauncherTest, TypicalInstallRunWithApprovalEndsSixSecondsAfterCompletionBegan) {
     fake.createActivityLog();
