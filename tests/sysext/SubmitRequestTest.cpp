@@ -138,14 +138,6 @@ TEST_F(SubmitRequest, ANewExtensionWaitsForApprovalThenCompletes) {
     EXPECT_EQ(installed(), (LiveExtension{{"2.0.0", "7"}, LiveState::activatedEnabled}));
 }
 
-TEST_F(SubmitRequest, TheSameVersionCompletesWithoutAQuestion) {
-    install({"2.0.0", "7"});
-    RecordingDelegate delegate;
-    submit(platform::RequestKind::activation, delegate);
-    ASSERT_TRUE(runMainQueueUntil([&] { return delegate.done; }));
-    EXPECT_EQ(delegate.events, std::vector<std::string>{"finish 0"});
-}
-
 TEST_F(SubmitRequest, AnotherVersionIsReplacedOnTheDelegatesWord) {
     install({"2.0.0", "6"});
     RecordingDelegate delegate(platform::Replacement::replace);
@@ -155,16 +147,6 @@ TEST_F(SubmitRequest, AnotherVersionIsReplacedOnTheDelegatesWord) {
               (std::vector<std::string>{"replace 2.0.0 (6) by 2.0.0 (7)", "finish 0"}));
     EXPECT_TRUE(delegate.allOnTestThread);
     EXPECT_EQ(installed().version, (BundleVersion{"2.0.0", "7"}));
-}
-
-TEST_F(SubmitRequest, ReplacingABusyExtensionCompletesAfterTheRestart) {
-    install({"1.0.0", "1"});
-    ASSERT_FALSE(home.store().updateWith([](ServiceState& s) { s.busy.insert(testIdentifier); }));
-    RecordingDelegate delegate;
-    submit(platform::RequestKind::activation, delegate);
-    ASSERT_TRUE(runMainQueueUntil([&] { return delegate.done; }));
-    EXPECT_EQ(delegate.events.back(), "finish 1");
-    EXPECT_EQ(installed().state, LiveState::activatedWaitingForReboot);
 }
 
 TEST_F(SubmitRequest, DecliningTheReplacementCancelsTheRequest) {

@@ -86,12 +86,6 @@ TEST_F(Sysextctl, RebootCarriesOutWhatWaitsForIt) {
     EXPECT_EQ(sysextctl({"list"}).out, "com.a.b 2.0 (1) [activated enabled]\n");
 }
 
-TEST_F(Sysextctl, HelpGoesToStandardOutput) {
-    const ToolRun run = sysextctl({"help"});
-    EXPECT_EQ(run.status, exitSuccess);
-    EXPECT_NE(run.out.find("approve ID"), std::string::npos);
-}
-
 class SysextctlBadInput : public ::testing::TestWithParam<std::vector<std::string>> {
   protected:
     ScratchStateHome home;
