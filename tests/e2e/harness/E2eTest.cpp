@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <regex>
@@ -234,6 +235,18 @@ std::vector<std::string> E2eTest::logTexts(std::time_t from, std::time_t to) con
         found.push_back(line.substr(20));
     }
     return found;
+}
+
+void E2eTest::expectEndsAbout6sAfter(const ExitStatus& status, Clock::time_point from,
+                                     const char* fromWhat) const {
+    EXPECT_FALSE(status.killedByHarness);
+    EXPECT_TRUE(status.exited) << "signal " << status.signal;
+    EXPECT_EQ(status.code, 0);
+    const double after = secondsBetween(from, status.at);
+    // Printed so that a drift shows in the logs long before it fails.
+    std::printf("[ timing   ] exit %.3f s after %s\n", after, fromWhat);
+    EXPECT_GE(after, 5.5) << "after " << fromWhat;
+    EXPECT_LE(after, 8.0) << "after " << fromWhat;
 }
 
 void E2eTest::showStderr(const std::string& name) const {

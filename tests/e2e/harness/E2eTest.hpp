@@ -89,6 +89,11 @@ class E2eTest : public ::testing::Test {
     // that its stamp lies between `from` and `to`.
     std::vector<std::string> logTexts(std::time_t from, std::time_t to) const;
 
+    // A run that ended by itself, status 0, about 6 s after `from` (the launch
+    // pause and the exit timer; generous bounds, the machine is shared).
+    void expectEndsAbout6sAfter(const ExitStatus& status, Clock::time_point from,
+                                const char* fromWhat) const;
+
     // Prints what the child wrote to standard error, for a failing case.
     void showStderr(const std::string& name) const;
 
