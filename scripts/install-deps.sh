@@ -7,7 +7,7 @@ packages=(
     cmake g++ make pkg-config
     googletest libgtest-dev libgmock-dev
     qt6-base-dev qt6-base-dev-tools libgl-dev
-    dbus-daemon
+    dbus-daemon dbus-bin
     xvfb xauth xdotool fonts-dejavu-core
 )
 if [[ "${1:-}" == "--all" ]]; then
