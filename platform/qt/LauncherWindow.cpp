@@ -3,27 +3,46 @@
 #include <QCloseEvent>
 
 #include "Outlets.hpp"
+#include "ui_LauncherWindow.h"
 
 namespace platform::qt {
 
-LauncherWindow::LauncherWindow() {
-    ui_.setupUi(this);
+LauncherWindow::LauncherWindow() : ui_(std::make_unique<Ui::LauncherWindow>()) {
+    ui_->setupUi(this);
+}
+
+LauncherWindow::~LauncherWindow() = default;
+
+QPushButton* LauncherWindow::loadButton() const {
+    return ui_->loadButton;
+}
+QPushButton* LauncherWindow::disableButton() const {
+    return ui_->disableButton;
+}
+QPushButton* LauncherWindow::quitButton() const {
+    return ui_->quitButton;
+}
+QLabel* LauncherWindow::messageBox() const {
+    return ui_->messageBox;
+}
+QLabel* LauncherWindow::macOSMessageBox() const {
+    return ui_->macOSMessageBox;
 }
 
 void LauncherWindow::connectTo(ApplicationDelegate& delegate) {
     delegate.setWindow(std::make_shared<QtWindow>(this));
-    delegate.setQuitButton(std::make_shared<QtButton>(ui_.quitButton));
-    delegate.setMessageBox(std::make_shared<QtTextField>(ui_.messageBox));
-    delegate.setMacOSMessageBox(std::make_shared<QtTextField>(ui_.macOSMessageBox));
+    delegate.setQuitButton(std::make_shared<QtButton>(ui_->quitButton));
+    delegate.setMessageBox(std::make_shared<QtTextField>(ui_->messageBox));
+    delegate.setMacOSMessageBox(std::make_shared<QtTextField>(ui_->macOSMessageBox));
 
     QObject::connect(
-        ui_.loadButton, &QPushButton::clicked, this,
-        [&delegate, sender = ui_.loadButton] { delegate.loadDriverWithSender(sender); });
+        ui_->loadButton, &QPushButton::clicked, this,
+        [&delegate, sender = ui_->loadButton] { delegate.loadDriverWithSender(sender); });
     QObject::connect(
-        ui_.disableButton, &QPushButton::clicked, this,
-        [&delegate, sender = ui_.disableButton] { delegate.disableDriverWithSender(sender); });
-    QObject::connect(ui_.quitButton, &QPushButton::clicked, this,
-                     [sender = ui_.quitButton] { platform::terminate(sender); });
+        ui_->disableButton, &QPushButton::clicked, this,
+        [&delegate, sender = ui_->disableButton] { delegate.disableDriverWithSender(sender); });
+    QObject::connect(ui_->quitButton, &QPushButton::clicked, this,
+                     [sender = ui_->quitButton] { platform::terminate(sender); });
 }
 
 void LauncherWindow::closeEvent(QCloseEvent* event) {

@@ -2,28 +2,41 @@
 // user's quit: on Linux no menu is left to quit from once it is gone.
 #pragma once
 
+#include <QLabel>
+#include <QPushButton>
 #include <QWidget>
+#include <memory>
 
 #include "platform/Application.hpp"
-#include "ui_LauncherWindow.h"
+
+namespace Ui {
+class LauncherWindow;
+}
 
 namespace platform::qt {
 
 class LauncherWindow final : public QWidget {
   public:
     LauncherWindow();
+    LauncherWindow(const LauncherWindow&) = delete;
+    LauncherWindow& operator=(const LauncherWindow&) = delete;
+    ~LauncherWindow() override;
 
     // What loading a layout does: the delegate gets its four outlets, the two
     // buttons their actions, and Quit its own action.
     void connectTo(ApplicationDelegate& delegate);
 
-    const Ui::LauncherWindow& layout() const { return ui_; }
+    QPushButton* loadButton() const;
+    QPushButton* disableButton() const;
+    QPushButton* quitButton() const;
+    QLabel* messageBox() const;
+    QLabel* macOSMessageBox() const;
 
   protected:
     void closeEvent(QCloseEvent* event) override;
 
   private:
-    Ui::LauncherWindow ui_;
+    std::unique_ptr<Ui::LauncherWindow> ui_;
 };
 
 }  // namespace platform::qt
