@@ -15,8 +15,9 @@ bool isOperatingSystemAtLeastVersion(OperatingSystemVersion version) {
         running = state->release;
     } else {
         // The gate must answer; a broken state should not make the launcher refuse to run.
-        std::fprintf(stderr, "%s Assuming release %ld.%ld.%ld.\n", state.error().c_str(),
-                     running.major, running.minor, running.patch);
+        static_cast<void>(std::fprintf(stderr, "%s Assuming release %ld.%ld.%ld.\n",
+                                       state.error().c_str(), running.major, running.minor,
+                                       running.patch));
     }
     return running >= sysext::Release{version.major, version.minor, version.patch};
 }

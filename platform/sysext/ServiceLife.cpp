@@ -6,6 +6,9 @@ namespace {
 
 struct ProcessServiceLife {
     std::shared_ptr<ServiceLife> life = std::make_shared<ServiceLife>();
+    ProcessServiceLife() = default;
+    ProcessServiceLife(const ProcessServiceLife&) = delete;
+    ProcessServiceLife& operator=(const ProcessServiceLife&) = delete;
     ~ProcessServiceLife() { life->stop(); }
 };
 

@@ -20,7 +20,8 @@ struct Release {
     long major = 14;
     long minor = 0;
     long patch = 0;
-    auto operator<=>(const Release&) const = default;
+    // clang-tidy 14 reports the literal 0 of the synthesised comparison as a null pointer.
+    auto operator<=>(const Release&) const = default;  // NOLINT(modernize-use-nullptr)
 };
 
 enum class LiveState { activatedEnabled, activatedWaitingForUser, activatedWaitingForReboot };

@@ -1,5 +1,6 @@
 #include "StateFormat.hpp"
 
+#include <algorithm>
 #include <vector>
 
 #include "Identifier.hpp"
@@ -318,14 +319,10 @@ bool isRequestToken(std::string_view text) {
     if (text.empty() || text.size() > 64) {
         return false;
     }
-    for (const char c : text) {
-        const bool allowed =
-            (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
-        if (!allowed) {
-            return false;
-        }
-    }
-    return true;
+    return std::all_of(text.begin(), text.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               c == '-';
+    });
 }
 
 }  // namespace sysext

@@ -13,7 +13,7 @@
 namespace sysext {
 
 // Anything larger is not a state this service wrote.
-inline constexpr std::size_t largestStateFile = 1024 * 1024;
+inline constexpr std::size_t largestStateFile = std::size_t{1024} * 1024;
 
 // Strict: any byte out of place is a failure naming the line, never a guess.
 Expected<ServiceState> parseState(std::string_view bytes);

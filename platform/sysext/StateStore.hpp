@@ -30,6 +30,8 @@ enum class LockMode { shared, exclusive };
 class StateLock {
   public:
     static Expected<StateLock> acquire(const StatePaths& paths, LockMode mode);
+    StateLock(const StateLock&) = delete;
+    StateLock& operator=(const StateLock&) = delete;
     StateLock(StateLock&& other) noexcept;
     StateLock& operator=(StateLock&&) = delete;
     ~StateLock();
