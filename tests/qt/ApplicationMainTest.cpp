@@ -10,9 +10,11 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/Application.hpp"
 #include "platform/DispatchQueue.hpp"
+#include "platform/Host.hpp"
 #include "platform/Timer.hpp"
 
 namespace {
@@ -52,11 +54,14 @@ QWidget* launcherWindow() {
     return QApplication::topLevelWidgets().value(0);
 }
 
-int runApplication() {
+int runApplication(std::vector<std::string> arguments = {"launcher"}) {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    static char program[] = "launcher";
-    static char* argv[] = {program, nullptr};
-    return platform::applicationMain(1, argv);
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) {
+        argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+    return platform::applicationMain(static_cast<int>(arguments.size()), argv.data());
 }
 
 TEST(ApplicationMain, AnExitTimerEndsItOnceWithStatusZero) {
@@ -95,6 +100,19 @@ TEST(ApplicationMain, TheButtonsReachTheDelegateAndTimersLeftOverDoNotOutliveIt)
     // destroyed application.
     std::thread([] { platform::mainQueue().async([] { events += "late;"; }); }).join();
     EXPECT_EQ(events, "launch(4 outlets);load;disable;willTerminate;");
+}
+
+// Qt takes the options it knows (-reverse) out of argv; the launcher reports
+// the command line as it was given, bytes that are not UTF-8 included.
+TEST(ApplicationMain, TheArgumentsAreTheCommandLineAsGivenBeforeQtSawIt) {
+    const std::vector<std::string> given{"launcher", "\xff\xfe", "-reverse", "", "-install"};
+    std::vector<std::string> seen;
+    onLaunch = [&seen](platform::TimerTarget&) {
+        seen = platform::processArguments();
+        platform::terminate(nullptr);
+    };
+    EXPECT_EQ(runApplication(given), 0);
+    EXPECT_EQ(seen, given);
 }
 
 }  // namespace
