@@ -2,7 +2,6 @@
 // chosen, the window is built and connected to the delegate, the launch is
 // delivered from inside the loop, and the loop runs until something quits.
 #include <QApplication>
-#include <QMetaObject>
 #include <csignal>
 #include <cstdlib>
 #include <string>
@@ -11,6 +10,7 @@
 #include "LauncherWindow.hpp"
 #include "QuitSignals.hpp"
 #include "platform/Application.hpp"
+#include "platform/DispatchQueue.hpp"
 
 namespace platform {
 
@@ -61,7 +61,7 @@ int applicationMain(int argc, char** argv) {
     qt::rememberProcessArguments(argc, argv);
     // A script that stops reading our output must not kill the launcher in the
     // middle of an install; the write fails instead and is not examined.
-    std::signal(SIGPIPE, SIG_IGN);
+    static_cast<void>(std::signal(SIGPIPE, SIG_IGN));
     choosePlatformWithOffscreenFallback();
 
     int qtArgc = argc;  // QApplication keeps a reference for its whole life
@@ -78,9 +78,7 @@ int applicationMain(int argc, char** argv) {
 
     window.show();
     window.activateWindow();
-    QMetaObject::invokeMethod(
-        &application, [&delegate] { delegate->applicationDidFinishLaunching(); },
-        Qt::QueuedConnection);
+    mainQueue().async([&delegate] { delegate->applicationDidFinishLaunching(); });
     const int status = QApplication::exec();
 
     qt::closeMainQueue();

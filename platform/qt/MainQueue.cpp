@@ -1,8 +1,10 @@
-// Work from any thread becomes a queued call on the application object, so it
-// runs on the main thread between window events and timers, in the order it
-// was posted (Qt keeps one FIFO of posted events per thread).
+// Work from any thread travels inside an event posted to an object of the main
+// thread, so it runs there between window events and timers, in the order it
+// was posted (Qt keeps one FIFO of posted events per thread). Work still
+// waiting when the application goes away is destroyed with its event, unrun.
 #include <QCoreApplication>
-#include <QMetaObject>
+#include <QEvent>
+#include <QObject>
 #include <mutex>
 
 #include "BackendLifecycle.hpp"
@@ -11,6 +13,29 @@
 namespace platform {
 
 namespace {
+
+const auto workEventType = static_cast<QEvent::Type>(QEvent::registerEventType());
+
+class WorkEvent final : public QEvent {
+  public:
+    explicit WorkEvent(std::function<void()> work)
+        : QEvent(workEventType), work_(std::move(work)) {}
+    void run() const { work_(); }
+
+  private:
+    std::function<void()> work_;
+};
+
+class WorkRunner final : public QObject {
+  public:
+    bool event(QEvent* event) override {
+        if (const auto* work = dynamic_cast<const WorkEvent*>(event)) {
+            work->run();
+            return true;
+        }
+        return QObject::event(event);
+    }
+};
 
 class QtMainQueue final : public DispatchQueue {
   public:
@@ -23,7 +48,11 @@ class QtMainQueue final : public DispatchQueue {
             dropped = std::move(work);
             return;
         }
-        QMetaObject::invokeMethod(application, std::move(work), Qt::QueuedConnection);
+        if (runner_ == nullptr || runner_->thread() != application->thread()) {
+            runner_ = new WorkRunner;  // never deleted: the queue lives as long as the process
+            runner_->moveToThread(application->thread());
+        }
+        QCoreApplication::postEvent(runner_, new WorkEvent(std::move(work)));
     }
 
     void close() {
@@ -34,6 +63,7 @@ class QtMainQueue final : public DispatchQueue {
   private:
     std::mutex mutex_;
     bool open_ = true;
+    WorkRunner* runner_ = nullptr;
 };
 
 // Never destroyed: a worker thread may still post while the process exits.

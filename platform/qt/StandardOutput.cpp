@@ -29,7 +29,7 @@ bool waitUntilWritable(int fd) {
 
 void writeStandardOutput(std::string_view bytes) {
     // Whatever a library printed through stdio goes out first, in order.
-    std::fflush(stdout);
+    static_cast<void>(std::fflush(stdout));
     while (!bytes.empty()) {
         const ssize_t written = ::write(STDOUT_FILENO, bytes.data(), bytes.size());
         if (written > 0) {

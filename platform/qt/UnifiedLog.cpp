@@ -31,6 +31,7 @@ bool osLogDefaultTypeEnabled() {
     return true;
 }
 
+// cppcheck-suppress passedByValue ; a view two words wide, as the seam declares it
 void osLog(LogFormat format, std::span<const LogArgument> arguments) {
     openLogOnce();
     const std::string text = formatLogMessage(format, arguments);
