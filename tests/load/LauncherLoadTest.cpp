@@ -108,9 +108,13 @@ struct Launch {
 };
 
 // One command of sysextctl at a moment of a wave, seconds after its start.
+// Empty args: a burst of developer-mode toggles, each read back at once, for as
+// long as `burst` lasts. Only sysextctl changes that setting, so a value that
+// does not read back was lost to a request worker's update of the same file.
 struct Control {
     double at;
     std::vector<std::string> args;
+    double burst = 0;
 };
 
 class LauncherLoadTest : public ::testing::Test {
@@ -198,7 +202,18 @@ class LauncherLoadTest : public ::testing::Test {
         }
         for (const Control& control : controls) {
             at(control.at);
-            sysextctl(control.args);
+            if (!control.args.empty()) {
+                sysextctl(control.args);
+                continue;
+            }
+            const auto end =
+                Clock::now() + std::chrono::duration_cast<Clock::duration>(Seconds(control.burst));
+            for (bool on = true; Clock::now() < end; on = !on) {
+                sysextctl({"developer", on ? "on" : "off"});
+                EXPECT_EQ(sysextctl({"developer"}), on ? "on\n" : "off\n")
+                    << "a change to the state was lost";
+            }
+            sysextctl({"developer", "off"});
         }
 
         // A request answered at the last moment still ends its run within
@@ -333,9 +348,10 @@ TEST_F(LauncherLoadTest, LaunchersAndSysextctlShareOneState) {
                        {1.6, {"list"}},
                        {1.9, {"busy", dext, "off"}},
                        {2.2, {"list"}},
-                       {2.6, {"approve", dext}},
-                       {3.0, {"list"}},
-                       {3.5, {"busy", dext, "on"}},
+                       {2.25, {}, 1.0},
+                       {3.3, {"approve", dext}},
+                       {3.5, {"list"}},
+                       {3.8, {"busy", dext, "on"}},
                        {4.0, {"list"}},
                        {4.5, {"busy", dext, "off"}}});
     expectEveryRequestAnswered("first", first);
@@ -366,10 +382,11 @@ TEST_F(LauncherLoadTest, LaunchersAndSysextctlShareOneState) {
              {{0.5, {"list"}},
               {1.3, {"busy", dext, "on"}},
               {1.7, {"list"}},
-              {2.1, {"approve", dext}},
-              {2.4, {"list"}},
-              {2.8, {"busy", dext, "off"}},
-              {3.2, {"list"}}});
+              {1.75, {}, 1.0},
+              {2.8, {"approve", dext}},
+              {3.0, {"list"}},
+              {3.2, {"busy", dext, "off"}},
+              {3.4, {"list"}}});
     expectEveryRequestAnswered("third", third);
     expectStateSettled();
 
