@@ -28,7 +28,7 @@ launcher_env=(env -u DISPLAY -u WAYLAND_DISPLAY -u DBUS_SESSION_BUS_ADDRESS
     DBUS_SYSTEM_BUS_ADDRESS="unix:path=$work/no-bus")
 
 now_ns() { date +%s%N; }
-ms() { awk -v ns="$1" 'BEGIN { printf "%.1f", ns / 1000000 }'; }
+ms() { awk -v ns="$1" 'BEGIN { printf "%.1f\n", ns / 1000000 }'; }
 
 # Bring the extension to "activated enabled" once, approving it on request.
 "${launcher_env[@]}" "$app" -install >/dev/null 2>&1 &
