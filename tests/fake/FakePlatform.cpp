@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -30,137 +31,44 @@ double toSeconds(std::int64_t nanos) {
     return static_cast<double>(nanos) / 1e9;
 }
 
-// Days since 1970-01-01 of a proleptic Gregorian date, and back (H. Hinnant's
-// days_from_civil / civil_from_days).
-std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d) {
-    y -= m <= 2 ? 1 : 0;
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const auto yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
+const char* const sinkNames[] = {"Stdout",      "Release", "Status",   "Key",       "Log",
+                                 "ActivityLog", "Restart", "Submit",   "Scheduled", "Invalidated",
+                                 "Fired",       "Answer",  "Terminate"};
 
-void civilFromDays(std::int64_t z, std::int64_t& y, unsigned& m, unsigned& d) {
-    z += 719468;
-    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const auto doe = static_cast<unsigned>(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    d = doy - (153 * mp + 2) / 5 + 1;
-    m = mp < 10 ? mp + 3 : mp - 9;
-    y = static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2 ? 1 : 0);
-}
-
-std::int64_t floorDiv(std::int64_t a, std::int64_t b) {
-    const std::int64_t q = a / b;
-    return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
-}
-
-const char* sinkName(Sink sink) {
-    switch (sink) {
-        case Sink::standardOutput: return "Stdout";
-        case Sink::macOSMessageBox: return "Release";
-        case Sink::messageBox: return "Status";
-        case Sink::keyEquivalent: return "Key";
-        case Sink::unifiedLog: return "Log";
-        case Sink::activityLog: return "ActivityLog";
-        case Sink::restart: return "Restart";
-        case Sink::submit: return "Submit";
-        case Sink::timerScheduled: return "Scheduled";
-        case Sink::timerInvalidated: return "Invalidated";
-        case Sink::timerFired: return "Fired";
-        case Sink::replacementAnswer: return "Answer";
-        case Sink::terminate: return "Terminate";
-    }
-    return "?";
-}
-
-// Quoted, escaped, and cut after 160 bytes so a 1 MiB text stays readable.
+// Quoted, bytes outside printable ASCII as \xHH, cut after 160 bytes so a 1 MiB text stays
+// readable.
 std::string escapedText(std::string_view text) {
-    constexpr std::size_t limit = 160;
     std::string out = "\"";
-    for (std::size_t i = 0; i < text.size() && i < limit; ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default:
-                if (c < 0x20 || c >= 0x7F) {
-                    char hex[8];
-                    std::snprintf(hex, sizeof hex, "\\x%02X", c);
-                    out += hex;
-                } else {
-                    out.push_back(static_cast<char>(c));
-                }
+    for (const char c : text.substr(0, 160)) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte >= 0x7F || c == '"' || c == '\\') {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", byte);
+            out += hex;
+        } else {
+            out += c;
         }
     }
-    out += "\"";
-    if (text.size() > limit) {
-        out += "...(" + std::to_string(text.size()) + " bytes)";
-    }
-    return out;
-}
-
-Event makeEvent(double time, Sink sink) {
-    Event event;
-    event.time = time;
-    event.sink = sink;
-    return event;
+    return out + (text.size() > 160 ? "\"...(" + std::to_string(text.size()) + " bytes)" : "\"");
 }
 
 }  // namespace
 
 // ---------------------------------------------------------------- the trace
 
+// Every field, whatever the sink: a difference shows wherever it is.
 std::ostream& operator<<(std::ostream& out, const Event& event) {
-    out << sinkName(event.sink) << "(" << event.time;
-    switch (event.sink) {
-        case Sink::standardOutput:
-        case Sink::macOSMessageBox:
-        case Sink::messageBox:
-        case Sink::keyEquivalent:
-        case Sink::activityLog:
-            out << ", " << escapedText(event.text);
-            break;
-        case Sink::unifiedLog:
-            out << ", " << escapedText(event.text) << ", {";
-            for (std::size_t i = 0; i < event.arguments.size(); ++i) {
-                out << (i ? ", " : "");
-                if (const auto* integer = std::get_if<std::int64_t>(&event.arguments[i])) {
-                    out << *integer;
-                } else {
-                    out << escapedText(std::get<std::string>(event.arguments[i]));
-                }
-            }
-            out << "}";
-            break;
-        case Sink::restart:
-            break;
-        case Sink::submit:
-            out << ", " << (event.number == 0 ? "activation" : "deactivation") << ", "
-                << escapedText(event.text) << ", delegate " << event.object << ", queue " << event.queue;
-            break;
-        case Sink::timerScheduled:
-            out << ", #" << event.number << ", " << event.seconds << " s, target " << event.object
-                << (event.repeats ? ", repeats" : "");
-            break;
-        case Sink::timerInvalidated:
-        case Sink::timerFired:
-            out << ", #" << event.number;
-            break;
-        case Sink::replacementAnswer:
-            out << ", " << event.number;
-            break;
-        case Sink::terminate:
-            out << ", sender " << event.object;
-            break;
+    out << sinkNames[static_cast<int>(event.sink)] << "(" << event.time << ", "
+        << escapedText(event.text) << ", {";
+    for (const Argument& argument : event.arguments) {
+        if (const auto* integer = std::get_if<std::int64_t>(&argument)) {
+            out << *integer << " ";
+        } else {
+            out << escapedText(std::get<std::string>(argument)) << " ";
+        }
     }
-    return out << ")";
+    return out << "}, " << event.number << ", " << event.seconds << " s, " << event.repeats << ", "
+               << event.object << ", " << event.queue << ")";
 }
 
 std::string describe(const Trace& trace) {
@@ -171,83 +79,11 @@ std::string describe(const Trace& trace) {
     return out.str();
 }
 
-Event Stdout(double time, std::string bytes) {
-    Event e = makeEvent(time, Sink::standardOutput);
-    e.text = std::move(bytes);
-    return e;
-}
-Event Release(double time, std::string text) {
-    Event e = makeEvent(time, Sink::macOSMessageBox);
-    e.text = std::move(text);
-    return e;
-}
-Event Status(double time, std::string text) {
-    Event e = makeEvent(time, Sink::messageBox);
-    e.text = std::move(text);
-    return e;
-}
-Event Key(double time, std::string key) {
-    Event e = makeEvent(time, Sink::keyEquivalent);
-    e.text = std::move(key);
-    return e;
-}
-Event Log(double time, std::string format, std::vector<Argument> arguments) {
-    Event e = makeEvent(time, Sink::unifiedLog);
-    e.text = std::move(format);
-    e.arguments = std::move(arguments);
-    return e;
-}
-Event ActivityLog(double time, std::string bytes) {
-    Event e = makeEvent(time, Sink::activityLog);
-    e.text = std::move(bytes);
-    return e;
-}
-Event Restart(double time) { return makeEvent(time, Sink::restart); }
-Event Submit(double time, platform::RequestKind kind, std::string identifier, const void* delegate,
-             const void* queue) {
-    Event e = makeEvent(time, Sink::submit);
-    e.number = kind == platform::RequestKind::activation ? 0 : 1;
-    e.text = std::move(identifier);
-    e.object = delegate;
-    e.queue = queue;
-    return e;
-}
-Event Scheduled(double time, std::int64_t timerId, double seconds, const void* target, bool repeats) {
-    Event e = makeEvent(time, Sink::timerScheduled);
-    e.number = timerId;
-    e.seconds = seconds;
-    e.object = target;
-    e.repeats = repeats;
-    return e;
-}
-Event Invalidated(double time, std::int64_t timerId) {
-    Event e = makeEvent(time, Sink::timerInvalidated);
-    e.number = timerId;
-    return e;
-}
-Event Fired(double time, std::int64_t timerId) {
-    Event e = makeEvent(time, Sink::timerFired);
-    e.number = timerId;
-    return e;
-}
-Event Answer(double time, std::int64_t value) {
-    Event e = makeEvent(time, Sink::replacementAnswer);
-    e.number = value;
-    return e;
-}
-Event Terminate(double time, const void* sender) {
-    Event e = makeEvent(time, Sink::terminate);
-    e.object = sender;
-    return e;
-}
-
 // ---------------------------------------------------------------- the window's objects
 
 void FakeTextField::setStringValue(std::string_view text) {
     value_ = std::string(text);
-    Event e = makeEvent(0, sink_);
-    e.text = value_;
-    fake_->record(std::move(e));
+    fake_->record({.sink = sink_, .text = value_});
 }
 
 void FakeButton::setKeyEquivalent(std::string_view key) {
@@ -265,17 +101,14 @@ void FakeTimer::invalidate() {
     }
 }
 
-double FakeTimer::fireTime() const { return toSeconds(fireAt_); }
-double FakeTimer::interval() const { return toSeconds(intervalNs_); }
-
 // ---------------------------------------------------------------- the main queue
 
 class FakePlatform::MainQueue final : public platform::DispatchQueue {
-public:
+  public:
     explicit MainQueue(FakePlatform& fake) : fake_(&fake) {}
     void async(std::function<void()> work) override { fake_->post(std::move(work)); }
 
-private:
+  private:
     FakePlatform* fake_;
 };
 
@@ -310,34 +143,31 @@ FakePlatform::~FakePlatform() {
 
 FakePlatform& FakePlatform::current() {
     if (currentFake == nullptr) {
-        std::fprintf(stderr, "fake::FakePlatform: a seam function was called with no fake in place\n");
+        std::fprintf(stderr,
+                     "fake::FakePlatform: a seam function was called with no fake in place\n");
         std::abort();
     }
     return *currentFake;
 }
 
+// The start as seconds since 1970 read as UTC, so no zone or daylight saving applies.
 void FakePlatform::setStartDateTime(platform::LocalDateTime start) {
-    const std::int64_t days = daysFromCivil(start.year, static_cast<unsigned>(start.month),
-                                            static_cast<unsigned>(start.day));
-    startSecondsOfEpoch_ = days * 86400 + start.hour * 3600 + start.minute * 60 + start.second;
+    std::tm t{};
+    t.tm_year = start.year - 1900;
+    t.tm_mon = start.month - 1;
+    t.tm_mday = start.day;
+    t.tm_hour = start.hour;
+    t.tm_min = start.minute;
+    t.tm_sec = start.second;
+    startSecondsOfEpoch_ = ::timegm(&t);
 }
 
 platform::LocalDateTime FakePlatform::localDateTime() const {
-    const std::int64_t total = startSecondsOfEpoch_ + floorDiv(nowNs_, nanosPerSecond);
-    const std::int64_t days = floorDiv(total, 86400);
-    const std::int64_t secondOfDay = total - days * 86400;
-    std::int64_t year = 0;
-    unsigned month = 0;
-    unsigned day = 0;
-    civilFromDays(days, year, month, day);
-    platform::LocalDateTime local;
-    local.year = static_cast<int>(year);
-    local.month = static_cast<int>(month);
-    local.day = static_cast<int>(day);
-    local.hour = static_cast<int>(secondOfDay / 3600);
-    local.minute = static_cast<int>(secondOfDay / 60 % 60);
-    local.second = static_cast<int>(secondOfDay % 60);
-    return local;
+    const std::time_t total =
+        startSecondsOfEpoch_ + nowNs_ / nanosPerSecond;  // the clock never goes back
+    std::tm t{};
+    ::gmtime_r(&total, &t);
+    return {t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec};
 }
 
 bool FakePlatform::isAtLeast(platform::OperatingSystemVersion version) const {
@@ -358,7 +188,9 @@ void FakePlatform::setHomeDirectoryName(const std::string& name) {
     activityLogSeen_ = 0;
 }
 
-std::string FakePlatform::activityLogPath() const { return home_ + "/veltrinLogFile.txt"; }
+std::string FakePlatform::activityLogPath() const {
+    return home_ + "/veltrinLogFile.txt";
+}
 
 void FakePlatform::createActivityLog(std::string_view initialBytes) {
     std::ofstream(activityLogPath(), std::ios::binary | std::ios::trunc)
@@ -443,7 +275,9 @@ int FakePlatform::applicationMain(int argc, char** argv) {
 
 // ---- the clock and the loop
 
-double FakePlatform::now() const { return toSeconds(nowNs_); }
+double FakePlatform::now() const {
+    return toSeconds(nowNs_);
+}
 
 void FakePlatform::advanceClock(double seconds) {
     observeActivityLog();
@@ -487,17 +321,14 @@ bool FakePlatform::runNextDue(std::int64_t limit) {
     // Keep it alive while it fires, whatever the target does with its references.
     const std::shared_ptr<FakeTimer> firing = timers_[static_cast<std::size_t>(nextTimer->id_ - 1)];
     record(Fired(0, firing->id_));
-    if (firing->repeats_) {
-        firing->fireAt_ += std::max<std::int64_t>(1, firing->intervalNs_);
-        firing->order_ = nextOrder_++;
-    } else {
-        firing->state_ = FakeTimer::State::fired;
-    }
+    firing->state_ = FakeTimer::State::fired;
     firing->target_->fireTimer();
     return true;
 }
 
-void FakePlatform::runUntilIdle() { runUntil(now()); }
+void FakePlatform::runUntilIdle() {
+    runUntil(now());
+}
 
 void FakePlatform::runUntil(double time) {
     const std::int64_t limit = toNanos(time);
@@ -516,10 +347,10 @@ void FakePlatform::runUntilNoTasksRemain(double bound) {
 }
 
 std::size_t FakePlatform::pendingTaskCount() const {
-    return posted_.size() +
-           static_cast<std::size_t>(std::count_if(timers_.begin(), timers_.end(), [](const auto& t) {
-               return t->state_ == FakeTimer::State::scheduled;
-           }));
+    return posted_.size() + static_cast<std::size_t>(
+                                std::count_if(timers_.begin(), timers_.end(), [](const auto& t) {
+                                    return t->state_ == FakeTimer::State::scheduled;
+                                }));
 }
 
 std::shared_ptr<platform::Timer> FakePlatform::scheduleTimer(double seconds,
@@ -528,10 +359,8 @@ std::shared_ptr<platform::Timer> FakePlatform::scheduleTimer(double seconds,
     auto timer = std::shared_ptr<FakeTimer>(new FakeTimer());
     timer->owner_ = this;
     timer->id_ = static_cast<std::int64_t>(timers_.size()) + 1;
-    timer->intervalNs_ = std::max<std::int64_t>(0, toNanos(seconds));
-    timer->fireAt_ = nowNs_ + timer->intervalNs_;
+    timer->fireAt_ = nowNs_ + std::max<std::int64_t>(0, toNanos(seconds));
     timer->order_ = nextOrder_++;
-    timer->repeats_ = repeats;
     timer->target_ = &target;
     timers_.push_back(timer);
     record(Scheduled(0, timer->id_, seconds, address(target), repeats));
@@ -562,7 +391,9 @@ std::vector<std::int64_t> FakePlatform::scheduledTimerIds() const {
     return ids;
 }
 
-platform::DispatchQueue& FakePlatform::mainQueue() { return *mainQueue_; }
+platform::DispatchQueue& FakePlatform::mainQueue() {
+    return *mainQueue_;
+}
 
 // ---- termination
 
@@ -586,55 +417,45 @@ void FakePlatform::submit(std::shared_ptr<platform::SystemExtensionRequest> requ
     requests_.push_back(std::move(request));
 }
 
-platform::SystemExtensionRequest& FakePlatform::request(std::size_t index) {
+// Posts `callback(delegate, request)` to the request's queue, as the service does.
+template <class Callback>
+void FakePlatform::deliver(std::size_t index, Callback callback) {
     if (index >= requests_.size()) {
         std::fprintf(stderr, "fake::FakePlatform: no request #%zu was submitted\n", index);
         std::abort();
     }
-    return *requests_[index];
+    platform::SystemExtensionRequest& req = *requests_[index];
+    req.queue().async([&req, callback = std::move(callback)] {
+        if (auto* delegate = req.delegate()) {
+            callback(*delegate, req);
+        }
+    });
 }
 
 void FakePlatform::answerFinished(std::size_t index, platform::Result result) {
-    auto& req = request(index);
-    req.queue().async([&req, result] {
-        if (auto* delegate = req.delegate()) {
-            delegate->requestDidFinishWithResult(req, result);
-        }
+    deliver(index, [result](auto& delegate, auto& req) {
+        delegate.requestDidFinishWithResult(req, result);
     });
 }
 
 void FakePlatform::answerFailed(std::size_t index, std::string localizedDescription) {
-    auto& req = request(index);
     platform::Error error{"OSSystemExtensionErrorDomain", 1, std::move(localizedDescription)};
-    req.queue().async([&req, error = std::move(error)] {
-        if (auto* delegate = req.delegate()) {
-            delegate->requestDidFailWithError(req, error);
-        }
-    });
+    deliver(index,
+            [error](auto& delegate, auto& req) { delegate.requestDidFailWithError(req, error); });
 }
 
 void FakePlatform::answerNeedsApproval(std::size_t index) {
-    auto& req = request(index);
-    req.queue().async([&req] {
-        if (auto* delegate = req.delegate()) {
-            delegate->requestNeedsUserApproval(req);
-        }
-    });
+    deliver(index, [](auto& delegate, auto& req) { delegate.requestNeedsUserApproval(req); });
 }
 
 void FakePlatform::answerReplacement(std::size_t index, std::string existingShortVersion,
                                      std::string newShortVersion) {
-    auto& req = request(index);
-    platform::ExtensionProperties existing{req.identifier(), existingShortVersion,
-                                           std::move(existingShortVersion)};
-    platform::ExtensionProperties offered{req.identifier(), newShortVersion,
-                                          std::move(newShortVersion)};
-    req.queue().async([this, &req, existing = std::move(existing), offered = std::move(offered)] {
-        if (auto* delegate = req.delegate()) {
-            const platform::ReplacementAction answer =
-                delegate->requestActionForReplacingExtension(req, existing, offered);
-            record(Answer(0, answer));
-        }
+    deliver(index, [this, existingShortVersion, newShortVersion](auto& delegate, auto& req) {
+        const platform::ExtensionProperties existing{req.identifier(), existingShortVersion,
+                                                     existingShortVersion};
+        const platform::ExtensionProperties offered{req.identifier(), newShortVersion,
+                                                    newShortVersion};
+        record(Answer(0, delegate.requestActionForReplacingExtension(req, existing, offered)));
     });
 }
 

@@ -16,7 +16,8 @@
 // Time. now() is virtual seconds since the start. sleepForTimeInterval advances
 // it without running anything. Timers fire only inside runUntil/runFor/
 // runUntilIdle/runUntilNoTasksRemain, in the order they became due (ties: the
-// order of scheduling or posting); posted work is due when it was posted. A task
+// order of scheduling or posting); posted work is due when it was posted. Every
+// timer fires once: the launcher asks for no repeating one (the trace shows it if it did). A task
 // that sleeps delays everything behind it, as the blocking pause does on the
 // real main thread. After terminate() nothing runs any more (ended()). There is
 // one thread: mainQueue().async from another thread is not supported here.
@@ -62,19 +63,19 @@ namespace fake {
 // ---------------------------------------------------------------- the trace
 
 enum class Sink {
-    standardOutput,    // text: the bytes
-    macOSMessageBox,   // text: the release line
-    messageBox,        // text: the status line
-    keyEquivalent,     // text: the key
-    unifiedLog,        // text: the format; arguments: the arguments
-    activityLog,       // text: bytes appended to the activity-log file
-    restart,           // (nothing)
-    submit,            // text: identifier; number: 0 activation, 1 deactivation; object: delegate; queue
-    timerScheduled,    // number: timer id; seconds: interval; object: target; repeats
-    timerInvalidated,  // number: timer id
-    timerFired,        // number: timer id
-    replacementAnswer, // number: what the delegate answered
-    terminate,         // object: the sender
+    standardOutput,   // text: the bytes
+    macOSMessageBox,  // text: the release line
+    messageBox,       // text: the status line
+    keyEquivalent,    // text: the key
+    unifiedLog,       // text: the format; arguments: the arguments
+    activityLog,      // text: bytes appended to the activity-log file
+    restart,          // (nothing)
+    submit,  // text: identifier; number: 0 activation, 1 deactivation; object: delegate; queue
+    timerScheduled,     // number: timer id; seconds: interval; object: target; repeats
+    timerInvalidated,   // number: timer id
+    timerFired,         // number: timer id
+    replacementAnswer,  // number: what the delegate answered
+    terminate,          // object: the sender
 };
 
 // An owned copy of a unified-log argument.
@@ -83,8 +84,8 @@ using Argument = std::variant<std::int64_t, std::string>;
 struct Event {
     double time = 0;  // virtual seconds
     Sink sink = Sink::standardOutput;
-    std::string text;
-    std::vector<Argument> arguments;
+    std::string text{};
+    std::vector<Argument> arguments{};
     std::int64_t number = 0;
     double seconds = 0;
     bool repeats = false;
@@ -110,48 +111,81 @@ const void* address(const T& object) {
 }
 
 // Event makers, for writing expected traces.
-Event Stdout(double time, std::string bytes);
-Event Release(double time, std::string text);
-Event Status(double time, std::string text);
-Event Key(double time, std::string key);
-Event Log(double time, std::string format, std::vector<Argument> arguments = {});
-Event ActivityLog(double time, std::string bytes);
-Event Restart(double time);
-Event Submit(double time, platform::RequestKind kind, std::string identifier, const void* delegate,
-             const void* queue);
-Event Scheduled(double time, std::int64_t timerId, double seconds, const void* target,
-                bool repeats = false);
-Event Invalidated(double time, std::int64_t timerId);
-Event Fired(double time, std::int64_t timerId);
-Event Answer(double time, std::int64_t value);
-Event Terminate(double time, const void* sender);
+inline Event Stdout(double t, std::string bytes) {
+    return {.time = t, .sink = Sink::standardOutput, .text = std::move(bytes)};
+}
+inline Event Release(double t, std::string text) {
+    return {.time = t, .sink = Sink::macOSMessageBox, .text = std::move(text)};
+}
+inline Event Status(double t, std::string text) {
+    return {.time = t, .sink = Sink::messageBox, .text = std::move(text)};
+}
+inline Event Key(double t, std::string key) {
+    return {.time = t, .sink = Sink::keyEquivalent, .text = std::move(key)};
+}
+inline Event Log(double t, std::string format, std::vector<Argument> arguments = {}) {
+    return {.time = t,
+            .sink = Sink::unifiedLog,
+            .text = std::move(format),
+            .arguments = std::move(arguments)};
+}
+inline Event ActivityLog(double t, std::string bytes) {
+    return {.time = t, .sink = Sink::activityLog, .text = std::move(bytes)};
+}
+inline Event Restart(double t) {
+    return {.time = t, .sink = Sink::restart};
+}
+inline Event Submit(double t, platform::RequestKind kind, std::string identifier,
+                    const void* delegate, const void* queue) {
+    return {.time = t,
+            .sink = Sink::submit,
+            .text = std::move(identifier),
+            .number = kind == platform::RequestKind::activation ? 0 : 1,
+            .object = delegate,
+            .queue = queue};
+}
+inline Event Scheduled(double t, std::int64_t timerId, double seconds, const void* target,
+                       bool repeats = false) {
+    return {.time = t,
+            .sink = Sink::timerScheduled,
+            .number = timerId,
+            .seconds = seconds,
+            .repeats = repeats,
+            .object = target};
+}
+inline Event Invalidated(double t, std::int64_t timerId) {
+    return {.time = t, .sink = Sink::timerInvalidated, .number = timerId};
+}
+inline Event Fired(double t, std::int64_t timerId) {
+    return {.time = t, .sink = Sink::timerFired, .number = timerId};
+}
+inline Event Answer(double t, std::int64_t value) {
+    return {.time = t, .sink = Sink::replacementAnswer, .number = value};
+}
+inline Event Terminate(double t, const void* sender) {
+    return {.time = t, .sink = Sink::terminate, .object = sender};
+}
 
 // ---------------------------------------------------------------- the fake
 
 class FakePlatform;
 
 class FakeTimer final : public platform::Timer {
-public:
+  public:
     enum class State { scheduled, fired, invalidated };
 
     void invalidate() override;
 
-    std::int64_t id() const { return id_; }
     State state() const { return state_; }
-    double fireTime() const;  // virtual seconds of the next (or last) firing
-    double interval() const;
-    bool repeats() const { return repeats_; }
 
-private:
+  private:
     friend class FakePlatform;
     FakeTimer() = default;
 
     FakePlatform* owner_ = nullptr;  // cleared when the fake goes
     std::int64_t id_ = 0;
-    std::int64_t fireAt_ = 0;        // nanoseconds
-    std::int64_t intervalNs_ = 0;
-    std::uint64_t order_ = 0;        // tie-break among things due at the same time
-    bool repeats_ = false;
+    std::int64_t fireAt_ = 0;  // nanoseconds
+    std::uint64_t order_ = 0;  // tie-break among things due at the same time
     platform::TimerTarget* target_ = nullptr;
     State state_ = State::scheduled;
 };
@@ -160,30 +194,30 @@ private:
 class FakeWindow final : public platform::Window {};
 
 class FakeTextField final : public platform::TextField {
-public:
+  public:
     FakeTextField(FakePlatform& fake, Sink sink) : fake_(&fake), sink_(sink) {}
     void setStringValue(std::string_view text) override;
     const std::string& stringValue() const { return value_; }
 
-private:
+  private:
     FakePlatform* fake_;
     Sink sink_;
     std::string value_;
 };
 
 class FakeButton final : public platform::Button {
-public:
+  public:
     explicit FakeButton(FakePlatform& fake) : fake_(&fake) {}
     void setKeyEquivalent(std::string_view key) override;
     const std::string& keyEquivalent() const { return key_; }
 
-private:
+  private:
     FakePlatform* fake_;
     std::string key_;
 };
 
 class FakePlatform {
-public:
+  public:
     // The program path that launch() puts first.
     static constexpr std::string_view programPath =
         "/Applications/veltrin_Driverkit_Launcher.app/Contents/MacOS/veltrin_Driverkit_Launcher";
@@ -200,8 +234,6 @@ public:
     void setOsLogDefaultTypeEnabled(bool enabled) { osLogEnabled_ = enabled; }
     // The local date and time at virtual 0 s (no time zone, no daylight saving).
     void setStartDateTime(platform::LocalDateTime start);
-    // What processArguments() answers; applicationMain replaces it with argv.
-    void setProcessArguments(std::vector<std::string> arguments) { arguments_ = std::move(arguments); }
     struct Outlets {
         bool window = true;
         bool quitButton = true;
@@ -231,9 +263,9 @@ public:
 
     // ---- the clock and the main loop
     double now() const;
-    void advanceClock(double seconds);    // what sleepForTimeInterval does
-    void runUntilIdle();                  // runs what is due now; the clock moves only by sleeps
-    void runUntil(double time);           // runs everything due up to `time`, then clock = time
+    void advanceClock(double seconds);  // what sleepForTimeInterval does
+    void runUntilIdle();                // runs what is due now; the clock moves only by sleeps
+    void runUntil(double time);         // runs everything due up to `time`, then clock = time
     void runFor(double seconds) { runUntil(now() + seconds); }
     // Runs until nothing is scheduled or posted, at most up to now + bound.
     void runUntilNoTasksRemain(double bound = 3600.0);
@@ -257,7 +289,7 @@ public:
     void userQuits();  // terminate with the quit button as sender
 
     // ---- what happened
-    const Trace& trace();       // brings activity-log writes up to date first
+    const Trace& trace();  // brings activity-log writes up to date first
     void clearTrace();
     platform::ApplicationDelegate* delegate() const { return delegate_.get(); }
     // Timer by id (1 for the first scheduled one); null when there is no such id.
@@ -282,7 +314,7 @@ public:
     const std::vector<std::string>& processArguments() const { return arguments_; }
     platform::LocalDateTime localDateTime() const;
 
-private:
+  private:
     struct Posted {
         std::int64_t postedAt;
         std::uint64_t order;
@@ -292,7 +324,8 @@ private:
 
     void observeActivityLog();
     bool runNextDue(std::int64_t limit);
-    platform::SystemExtensionRequest& request(std::size_t index);
+    template <class Callback>
+    void deliver(std::size_t index, Callback callback);
 
     std::string temporaryRoot_;  // removed with everything under it
     std::string home_;
@@ -300,7 +333,8 @@ private:
     bool osLogEnabled_ = true;
     std::vector<std::string> arguments_;
     Outlets outlets_;
-    std::int64_t startSecondsOfEpoch_ = 0;  // the start date and time, in seconds since 1970 (as if UTC)
+    std::int64_t startSecondsOfEpoch_ =
+        0;  // the start date and time, in seconds since 1970 (as if UTC)
 
     std::int64_t nowNs_ = 0;
     std::uint64_t nextOrder_ = 0;

@@ -5,22 +5,29 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "DextIdentifier.hpp"  // generated
 #include "fake/FakePlatform.hpp"
 #include "fake/LauncherReset.hpp"
 #include "veltrin_Driverkit_Launcher/AppDelegate.hpp"
-#include "DextIdentifier.hpp"  // generated
 
 namespace fake {
 // So that a failing EXPECT_EQ on two traces prints them one event a line.
-inline void PrintTo(const Trace& trace, std::ostream* out) { *out << "\n" << describe(trace); }
+inline void PrintTo(const Trace& trace, std::ostream* out) {
+    *out << "\n" << describe(trace);
+}
 }  // namespace fake
 
 class LauncherTest : public ::testing::Test {
-protected:
-    void SetUp() override { fake::resetLauncherState(); }
+  protected:
+    void SetUp() override {
+        fake::resetLauncherState();
+        const char* realHome = std::getenv("HOME");  // never the real home directory
+        ASSERT_TRUE(realHome == nullptr || fake.home() != realHome);
+    }
     void TearDown() override { fake::resetLauncherState(); }
 
     launcher::AppDelegate& app() {
@@ -41,10 +48,13 @@ protected:
     static std::string stamp(int s) {
         const int t = 7 * 3600 + 41 * 60 + 39 + s;
         char text[32];
-        std::snprintf(text, sizeof text, "05/12/2026 %02d:%02d:%02d", t / 3600, t / 60 % 60, t % 60);
+        std::snprintf(text, sizeof text, "05/12/2026 %02d:%02d:%02d", t / 3600, t / 60 % 60,
+                      t % 60);
         return text;
     }
-    static std::string line(int s, const std::string& text) { return stamp(s) + ":" + text + "\r\n"; }
+    static std::string line(int s, const std::string& text) {
+        return stamp(s) + ":" + text + "\r\n";
+    }
 
     static std::string programPath() { return std::string(fake::FakePlatform::programPath); }
 
@@ -52,7 +62,9 @@ protected:
     fake::Trace supportedLaunchStart() {
         return {
             fake::Stdout(0, "Running on Ventura or greater\n"),
-            fake::Release(0, "This version only runs on macOS Ventura and above. If you upgrade, please check for a new version"),
+            fake::Release(0,
+                          "This version only runs on macOS Ventura and above. If you upgrade, "
+                          "please check for a new version"),
             fake::Log(0, "file URL = %s", {fileURL()}),
             fake::Key(0, "\r"),
         };
