@@ -1,5 +1,7 @@
-// The activity log: the exact bytes of a line, appending only, never
-// creating, and the launcher carrying on when the file cannot be written.
+// The activity log: the exact bytes of a line, appending only, never creating,
+// two processes appending at once, and the launcher carrying on exactly as with a
+// healthy log when the file is missing, not a file, full, frozen or deleted,
+// before the run or in the middle of it, with what the file held left as it was.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -9,7 +11,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
+#include <optional>
+#include <utility>
 
 #include "LauncherTest.hpp"
 #include "veltrin_Driverkit_Launcher/ActivityLog.hpp"
@@ -22,78 +27,72 @@ namespace {
 namespace fs = std::filesystem;
 
 class ActivityLogTest : public LauncherTest {
-protected:
-    void useLogFile() { launcher::logFileURL = launcher::FileURL::fileURLWithPath(fake.activityLogPath()); }
+  protected:
+    void useLogFile() {
+        launcher::logFileURL = launcher::FileURL::fileURLWithPath(fake.activityLogPath());
+    }
 };
 
 // ---------------------------------------------------------------- writeLog alone
+
+struct Writes {
+    const char* name;
+    std::optional<std::string> before;                  // none: no file
+    std::vector<std::pair<double, std::string>> texts;  // each after advancing the clock so far
+    std::optional<std::string> after;
+};
+
+class WriteLogTest : public ActivityLogTest, public ::testing::WithParamInterface<Writes> {};
+
+TEST_P(WriteLogTest, AppendsExactlyTheseBytes) {
+    const Writes& w = GetParam();
+    if (w.before) {
+        fake.createActivityLog(*w.before);
+    }
+    useLogFile();
+    for (const auto& [seconds, text] : w.texts) {
+        fake.advanceClock(seconds);
+        launcher::writeLog(text);
+    }
+    EXPECT_EQ(fake.activityLogBytes(), w.after);
+    EXPECT_EQ(fs::is_empty(fake.home()), !w.after.has_value());  // nothing else was created
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, WriteLogTest,
+    ::testing::Values(
+        Writes{"MissingFileStaysMissing",
+               std::nullopt,
+               {{0, "Start:installing driver\n"}},
+               std::nullopt},
+        Writes{"EmptyFileGetsExactlyOneLine",
+               "",
+               {{0, "Success:done"}},
+               "05/12/2026 07:41:39:Success:done\r\n"},
+        Writes{"EmptyTextMakesTwentyTwoBytes", "", {{0, ""}}, "05/12/2026 07:41:39:\r\n"},
+        Writes{"StartLineEndsWithLineFeedCarriageReturnLineFeed",
+               "",
+               {{0, "Start:installing driver\n"}},
+               "05/12/2026 07:41:39:Start:installing driver\x0A\x0D\x0A"},
+        Writes{"NoSeparatorAfterALastByteThatIsNotALineFeed",
+               "earlier run\r\nunfinished",
+               {{0, "Info:next"}},
+               "earlier run\r\nunfinished05/12/2026 07:41:39:Info:next\r\n"},
+        Writes{"NonAsciiAsItsUtf8BytesAndLineFeedsUnchanged",
+               "",
+               {{0, "Info:\xC3\xBC\xE2\x80\xA8\n\r%@"}},
+               "05/12/2026 07:41:39:Info:\xC3\xBC\xE2\x80\xA8\n\r%@\r\n"},
+        Writes{"CallsInOneSecondShareTheStampInCallOrder",
+               "",
+               {{0.25, "a"}, {0.5, "b"}, {0.25, "c"}},
+               "05/12/2026 07:41:39:a\r\n05/12/2026 07:41:39:b\r\n05/12/2026 07:41:40:c\r\n"}),
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 TEST_F(ActivityLogTest, WithoutALogFileURLNothingIsTouched) {
     fake.createActivityLog();
     launcher::writeLog("x");
     EXPECT_EQ(fake.activityLogBytes(), "");
     EXPECT_TRUE(fake.trace().empty());
-}
-
-TEST_F(ActivityLogTest, AMissingFileStaysMissing) {
-    useLogFile();
-    launcher::writeLog("Start:installing driver\n");
-    EXPECT_FALSE(fs::exists(fake.activityLogPath()));
-    EXPECT_TRUE(fs::is_empty(fake.home()));
-}
-
-TEST_F(ActivityLogTest, AnEmptyFileGetsExactlyOneLine) {
-    fake.createActivityLog();
-    useLogFile();
-    launcher::writeLog("Success:done");
-    EXPECT_EQ(fake.activityLogBytes(), "05/12/2026 07:41:39:Success:done\r\n");
-}
-
-TEST_F(ActivityLogTest, AnEmptyTextMakesTwentyTwoBytes) {
-    fake.createActivityLog();
-    useLogFile();
-    launcher::writeLog("");
-    const auto bytes = fake.activityLogBytes();
-    ASSERT_TRUE(bytes);
-    EXPECT_EQ(bytes->size(), 22u);
-    EXPECT_EQ(*bytes, "05/12/2026 07:41:39:\r\n");
-}
-
-TEST_F(ActivityLogTest, AStartLineEndsWithLineFeedCarriageReturnLineFeed) {
-    fake.createActivityLog();
-    useLogFile();
-    launcher::writeLog("Start:installing driver\n");
-    const std::string bytes = *fake.activityLogBytes();
-    EXPECT_EQ(bytes.size(), 19u + 1u + 24u + 2u);
-    EXPECT_EQ(bytes.substr(bytes.size() - 3), "\x0A\x0D\x0A");
-    EXPECT_EQ(bytes[19], ':');  // the third colon of the line separates stamp and text
-}
-
-TEST_F(ActivityLogTest, NoSeparatorAfterALastByteThatIsNotALineFeed) {
-    fake.createActivityLog("earlier run\r\nunfinished");
-    useLogFile();
-    launcher::writeLog("Info:next");
-    EXPECT_EQ(fake.activityLogBytes(), "earlier run\r\nunfinished05/12/2026 07:41:39:Info:next\r\n");
-}
-
-TEST_F(ActivityLogTest, NonAsciiIsWrittenAsItsUtf8BytesAndLineFeedsUnchanged) {
-    fake.createActivityLog();
-    useLogFile();
-    launcher::writeLog("Info:\xC3\xBC\xE2\x80\xA8\n\r%@");
-    EXPECT_EQ(fake.activityLogBytes(), "05/12/2026 07:41:39:Info:\xC3\xBC\xE2\x80\xA8\n\r%@\r\n");
-}
-
-TEST_F(ActivityLogTest, TwoCallsInTheSameSecondShareTheStampInCallOrder) {
-    fake.createActivityLog();
-    useLogFile();
-    fake.advanceClock(0.25);
-    launcher::writeLog("a");
-    fake.advanceClock(0.5);
-    launcher::writeLog("b");
-    fake.advanceClock(0.25);  // the next second begins
-    launcher::writeLog("c");
-    EXPECT_EQ(fake.activityLogBytes(),
-              "05/12/2026 07:41:39:a\r\n05/12/2026 07:41:39:b\r\n05/12/2026 07:41:40:c\r\n");
 }
 
 TEST_F(ActivityLogTest, StampRollsOverDayMonthAndYear) {
@@ -106,82 +105,22 @@ TEST_F(ActivityLogTest, StampRollsOverDayMonthAndYear) {
     EXPECT_EQ(fake.activityLogBytes(), "31/12/2026 23:59:59:a\r\n01/01/2027 00:00:00:b\r\n");
 }
 
-// ---------------------------------------------------------------- unwritable files, whole runs
-
-class UnwritableLogTest : public ActivityLogTest {
-protected:
-    // Runs -install with an approval and a completion: the whole run goes on as
-    // with a writable log, only without its lines.
-    void runAndExpectTheLauncherCarriesOn() {
-        fake.launch({"-install"});
-        fake.answerNeedsApproval(0);
-        fake.runUntil(5.0);
-        fake.answerFinished(0, 0);
-        fake.runUntilNoTasksRemain();
-        const void* app = appAddress();
-        EXPECT_EQ(fake.trace(), concat({supportedLaunchStart(), {
-            fake::Log(0, "Start:installing driver\n"),
-            fake::Status(0, "installing driver"),
-            fake::Submit(1, platform::RequestKind::activation, dext(), app, queueAddress()),
-            fake::Log(1, "Info:Command arguments="),
-            fake::Stdout(1, "[\"" + programPath() + "\", \"-install\"]\n"),
-            fake::Scheduled(1, 1, 5.0, app),
-            fake::Log(1, "Info:System Extension %@ requires user approval", {dext()}),
-            fake::Status(1, "Extension " + dext() + " requires user approval"),
-            fake::Invalidated(1, 1),
-            fake::Log(5, "Success:System extension operation successful. Please restart your computer."),
-            fake::Status(5, "Success:System extension operation successful. Please restart your computer."),
-            fake::Scheduled(6, 2, 5.0, app),
-            fake::Fired(11, 2),
-            fake::Terminate(11, app),
-        }}));
-        EXPECT_TRUE(fake.ended());
+TEST_F(ActivityLogTest, LargeFileGetsTheLineAppendedInPlace) {
+    const std::string row = line(0, "Info:" + std::string(200, 'e'));
+    std::string earlier;
+    while (earlier.size() < 4 * 1024 * 1024) {
+        earlier += row;
     }
-};
-
-TEST_F(UnwritableLogTest, MissingFileStaysMissingThroughAWholeRun) {
-    runAndExpectTheLauncherCarriesOn();
-    EXPECT_FALSE(fs::exists(fake.activityLogPath()));
-}
-
-TEST_F(UnwritableLogTest, DirectoryInItsPlaceDropsTheLines) {
-    fs::create_directory(fake.activityLogPath());
-    runAndExpectTheLauncherCarriesOn();
-    EXPECT_TRUE(fs::is_directory(fake.activityLogPath()));
-    EXPECT_TRUE(fs::is_empty(fake.activityLogPath()));
-}
-
-TEST_F(UnwritableLogTest, FifoWithoutAReaderDropsTheLinesWithoutHanging) {
-    ASSERT_EQ(::mkfifo(fake.activityLogPath().c_str(), 0600), 0);
-    runAndExpectTheLauncherCarriesOn();
-    EXPECT_TRUE(fs::is_fifo(fake.activityLogPath()));
-}
-
-TEST_F(UnwritableLogTest, ReadOnlyFileIsLeftAsItWas) {
-    // Root ignores permission bits; the immutable attribute holds for root too.
-    fake.createActivityLog("before\n");
-    const std::string path = fake.activityLogPath();
-    if (::geteuid() != 0) {
-        ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
-    } else {
-        const std::string command = "chattr +i '" + path + "' 2>/dev/null";
-        if (std::system(command.c_str()) != 0) {
-            GTEST_SKIP() << "running as root and `chattr +i` is not available here, so no file "
-                            "can be made unwritable";
-        }
-        const int probe = ::open(path.c_str(), O_WRONLY | O_APPEND);
-        if (probe >= 0) {
-            ::close(probe);
-            std::system(("chattr -i '" + path + "' 2>/dev/null").c_str());
-            GTEST_SKIP() << "`chattr +i` did not make the file unwritable for root";
-        }
-    }
-    runAndExpectTheLauncherCarriesOn();
-    const auto bytes = fake.activityLogBytes();
-    if (::geteuid() == 0) {
-        std::system(("chattr -i '" + path + "' 2>/dev/null").c_str());
-    }
-    EXPECT_EQ(bytes, "before\n");
+    earlier += "half a line";  // an earlier run cut short
+    fake.createActivityLog(earlier);
+    struct stat before {};
+    ASSERT_EQ(::stat(fake.activityLogPath().c_str(), &before), 0);
+    useLogFile();
+    launcher::writeLog("Success:done");
+    struct stat after {};
+    ASSERT_EQ(::stat(fake.activityLogPath().c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino) << "the file was replaced, not appended to";
+    EXPECT_TRUE(*fake.activityLogBytes() == earlier + "05/12/2026 07:41:39:Success:done\r\n");
 }
 
 // ---------------------------------------------------------------- two processes appending at once
@@ -228,6 +167,159 @@ TEST_F(ActivityLogTest, TwoProcessesAppendingAtOnceLoseNoLine) {
     EXPECT_EQ(lines, 2u * linesEach);
     EXPECT_EQ(next["A"], linesEach);
     EXPECT_EQ(next["B"], linesEach);
+}
+
+// ---------------------------------------------------------------- a log that cannot be written,
+// whole runs
+
+// Makes the file unwritable in a way that also holds for root, which ignores
+// permission bits. The reason it could not, or nothing.
+std::optional<std::string> freeze(const std::string& path) {
+    if (::geteuid() != 0) {
+        return ::chmod(path.c_str(), 0444) == 0 ? std::nullopt
+                                                : std::optional<std::string>("chmod failed");
+    }
+    if (std::system(("chattr +i '" + path + "' 2>/dev/null").c_str()) != 0) {
+        return "running as root and `chattr +i` is not available on this filesystem, so no "
+               "file can be made unwritable";
+    }
+    const int probe = ::open(path.c_str(), O_WRONLY | O_APPEND);
+    if (probe >= 0) {
+        ::close(probe);
+        return "`chattr +i` did not make the file unwritable for root";
+    }
+    return std::nullopt;
+}
+
+void thaw(const std::string& path) {
+    if (::geteuid() == 0) {
+        std::system(("chattr -i '" + path + "' 2>/dev/null").c_str());
+    }
+}
+
+class UnwritableLogTest : public ActivityLogTest {
+  protected:
+    // -install with an approval at 1 s and a completion at 5 s; `fault` runs once
+    // the launch has written its two lines.
+    void runInstall(const std::function<void()>& fault = [] {}) {
+        fake.launch({"-install"});
+        fault();
+        fake.answerNeedsApproval(0);
+        fake.runUntil(5.0);
+        fake.answerFinished(0, 0);
+        fake.runUntilNoTasksRemain();
+    }
+
+    // Every other sink went on exactly as with a healthy log; `launchLines`:
+    // whether the launch's two lines reached the file.
+    void expectTheRunCarriedOn(bool launchLines) {
+        const void* app = appAddress();
+        const auto written = [&](int second, const std::string& text) {
+            return launchLines ? fake::Trace{fake::ActivityLog(second, line(second, text))}
+                               : fake::Trace{};
+        };
+        const std::string success =
+            "Success:System extension operation successful. Please restart your computer.";
+        EXPECT_EQ(
+            fake.trace(),
+            concat(
+                {supportedLaunchStart(),
+                 {fake::Log(0, "Start:installing driver\n")},
+                 written(0, "Start:installing driver\n"),
+                 {fake::Status(0, "installing driver"),
+                  fake::Submit(1, platform::RequestKind::activation, dext(), app, queueAddress()),
+                  fake::Log(1, "Info:Command arguments=")},
+                 written(1, "Info:Command arguments="),
+                 {
+                     fake::Stdout(1, "[\"" + programPath() + "\", \"-install\"]\n"),
+                     fake::Scheduled(1, 1, 5.0, app),
+                     fake::Log(1, "Info:System Extension %@ requires user approval", {dext()}),
+                     fake::Status(1, "Extension " + dext() + " requires user approval"),
+                     fake::Invalidated(1, 1),
+                     fake::Log(5, success),
+                     fake::Status(5, success),
+                     fake::Scheduled(6, 2, 5.0, app),
+                     fake::Fired(11, 2),
+                     fake::Terminate(11, app),
+                 }}));
+        EXPECT_TRUE(fake.ended());
+    }
+
+    std::string launchBytes() const {
+        return line(0, "Start:installing driver\n") + line(1, "Info:Command arguments=");
+    }
+};
+
+TEST_F(UnwritableLogTest, MissingFileStaysMissingThroughAWholeRun) {
+    runInstall();
+    expectTheRunCarriedOn(false);
+    EXPECT_FALSE(fs::exists(fake.activityLogPath()));
+}
+
+TEST_F(UnwritableLogTest, DirectoryInItsPlace) {
+    fs::create_directory(fake.activityLogPath());
+    runInstall();
+    expectTheRunCarriedOn(false);
+    EXPECT_TRUE(fs::is_empty(fake.activityLogPath()));
+}
+
+TEST_F(UnwritableLogTest, FifoWithoutAReaderDoesNotHang) {
+    ASSERT_EQ(::mkfifo(fake.activityLogPath().c_str(), 0600), 0);
+    runInstall();
+    expectTheRunCarriedOn(false);
+    EXPECT_TRUE(fs::is_fifo(fake.activityLogPath()));
+}
+
+TEST_F(UnwritableLogTest, FullDisk) {
+    ASSERT_EQ(::symlink("/dev/full", fake.activityLogPath().c_str()), 0);
+    runInstall();
+    expectTheRunCarriedOn(false);
+    EXPECT_TRUE(fs::is_symlink(fake.activityLogPath()));
+}
+
+TEST_F(UnwritableLogTest, ReadOnlyFileIsLeftAsItWas) {
+    fake.createActivityLog("before\n");
+    const std::string path = fake.activityLogPath();
+    if (const auto skip = freeze(path)) {
+        thaw(path);
+        GTEST_SKIP() << *skip;
+    }
+    runInstall();
+    expectTheRunCarriedOn(false);
+    const auto bytes = fake.activityLogBytes();
+    thaw(path);
+    EXPECT_EQ(bytes, "before\n");
+}
+
+TEST_F(UnwritableLogTest, FileTurnedIntoADirectoryMidRun) {
+    fake.createActivityLog();
+    runInstall([&] {
+        fs::remove(fake.activityLogPath());
+        fs::create_directory(fake.activityLogPath());
+    });
+    expectTheRunCarriedOn(true);
+    EXPECT_TRUE(fs::is_empty(fake.activityLogPath()));
+}
+
+TEST_F(UnwritableLogTest, FileMadeUnwritableMidRunKeepsItsLines) {
+    fake.createActivityLog();
+    const std::string path = fake.activityLogPath();
+    std::optional<std::string> skip;
+    runInstall([&] { skip = freeze(path); });
+    const auto bytes = fake.activityLogBytes();
+    thaw(path);
+    if (skip) {
+        GTEST_SKIP() << *skip;
+    }
+    expectTheRunCarriedOn(true);
+    EXPECT_EQ(bytes, launchBytes());
+}
+
+TEST_F(UnwritableLogTest, FileDeletedMidRunIsNotCreatedAgain) {
+    fake.createActivityLog();
+    runInstall([&] { fs::remove(fake.activityLogPath()); });
+    expectTheRunCarriedOn(true);
+    EXPECT_TRUE(fs::is_empty(fake.home()));
 }
 
 }  // namespace

@@ -7,15 +7,12 @@
 
 namespace {
 
-TEST_F(LauncherTest, FreshlyConstructedAppDelegateHasNoOutlets) {
+TEST_F(LauncherTest, OutletsAreEmptyUntilTheLayoutConnectsAllFour) {
     const launcher::AppDelegate delegate;
     EXPECT_EQ(delegate.window(), nullptr);
     EXPECT_EQ(delegate.quitButton(), nullptr);
     EXPECT_EQ(delegate.messageBox(), nullptr);
     EXPECT_EQ(delegate.macOSMessageBox(), nullptr);
-}
-
-TEST_F(LauncherTest, TheLayoutConnectsAllFourOutlets) {
     fake.launch({});
     EXPECT_NE(app().window(), nullptr);
     EXPECT_EQ(app().quitButton().get(), fake.quitButton());
@@ -23,33 +20,26 @@ TEST_F(LauncherTest, TheLayoutConnectsAllFourOutlets) {
     EXPECT_EQ(app().macOSMessageBox().get(), fake.macOSMessageBox());
 }
 
-TEST_F(LauncherTest, FireTimerWithoutKeepRunningTerminatesOnceWithTheAppDelegateAsSender) {
-    fake.createActivityLog();
-    fake.launch({});
-    fake.clearTrace();
-    const std::string logBefore = *fake.activityLogBytes();
-
-    app().fireTimer();
-
-    EXPECT_EQ(fake.trace(), (fake::Trace{fake::Terminate(0, appAddress())}));
-    EXPECT_TRUE(fake.ended());
-    // applicationWillTerminate (delivered by terminate) did nothing: no sink, no state.
-    EXPECT_EQ(*fake.activityLogBytes(), logBefore);
-    EXPECT_FALSE(launcher::keepRunning);
-    EXPECT_FALSE(launcher::commandLineMode);
-    EXPECT_EQ(launcher::exitTimer, nullptr);
-}
-
-TEST_F(LauncherTest, ApplicationWillTerminateDoesNothing) {
+// fireTimer does nothing at all while keepRunning is set, and otherwise sends
+// terminate once with the delegate as sender; applicationWillTerminate, which
+// terminate delivers, touches no sink and no state.
+TEST_F(LauncherTest, FireTimerTerminatesOnlyWithoutKeepRunning) {
     fake.createActivityLog();
     fake.launch({"-install"});
     fake.clearTrace();
     const std::string logBefore = *fake.activityLogBytes();
     const auto timerBefore = launcher::exitTimer;
 
-    app().applicationWillTerminate();
-
+    launcher::keepRunning = true;
+    app().fireTimer();
     EXPECT_TRUE(fake.trace().empty());
+    EXPECT_FALSE(fake.ended());
+    EXPECT_EQ(fake.timer(1)->state(), fake::FakeTimer::State::scheduled);
+
+    launcher::keepRunning = false;
+    app().fireTimer();
+    EXPECT_EQ(fake.trace(), (fake::Trace{fake::Terminate(1, appAddress())}));
+    EXPECT_TRUE(fake.ended());
     EXPECT_EQ(*fake.activityLogBytes(), logBefore);
     EXPECT_EQ(launcher::exitTimer, timerBefore);
     EXPECT_TRUE(launcher::commandLineMode);
@@ -57,30 +47,9 @@ TEST_F(LauncherTest, ApplicationWillTerminateDoesNothing) {
     EXPECT_EQ(fake.messageBox()->stringValue(), "installing driver");
 }
 
-TEST_F(LauncherTest, FireTimerWithKeepRunningDoesNothingAtAll) {
-    fake.createActivityLog();
-    fake.launch({"-install"});
-    fake.clearTrace();
-    launcher::keepRunning = true;
-    const auto timerBefore = launcher::exitTimer;
-
-    app().fireTimer();
-
-    EXPECT_TRUE(fake.trace().empty());
-    EXPECT_FALSE(fake.ended());
-    EXPECT_EQ(launcher::exitTimer, timerBefore);  // not touched
-    EXPECT_EQ(fake.timer(1)->state(), fake::FakeTimer::State::scheduled);
-}
-
-TEST_F(LauncherTest, FireTimerDoesNotTouchExitTimer) {
-    fake.launch({"-install"});
-    fake.runUntilNoTasksRemain();
-    EXPECT_TRUE(fake.ended());
-    EXPECT_EQ(launcher::exitTimer, fake.timer(1));  // still refers to the fired timer
-}
-
 TEST_F(LauncherTest, MissingMessageBoxDoesNotCrashAndTheOtherSinksStillGetTheReport) {
-    fake.setOutlets({.window = true, .quitButton = true, .messageBox = false, .macOSMessageBox = true});
+    fake.setOutlets(
+        {.window = true, .quitButton = true, .messageBox = false, .macOSMessageBox = true});
     fake.createActivityLog();
     fake.launch({"-install"});
     fake.answerFailed(0, "gone");
@@ -95,16 +64,20 @@ TEST_F(LauncherTest, MissingMessageBoxDoesNotCrashAndTheOtherSinksStillGetTheRep
     const std::string log = *fake.activityLogBytes();
     EXPECT_NE(log.find(":Start:installing driver\n\r\n"), std::string::npos);
     EXPECT_NE(log.find(":Error:System extension request failed: gone\r\n"), std::string::npos);
-    EXPECT_NE(log.find(":Error:Unexpected result 5 for system extension request\r\n"), std::string::npos);
-    EXPECT_NE(log.find(":Info:System Extension " + dext() + " requires user approval\r\n"), std::string::npos);
-    EXPECT_NE(log.find(":Info:Replacing extension " + dext() + " version 1 with version 2\r\n"), std::string::npos);
+    EXPECT_NE(log.find(":Error:Unexpected result 5 for system extension request\r\n"),
+              std::string::npos);
+    EXPECT_NE(log.find(":Info:System Extension " + dext() + " requires user approval\r\n"),
+              std::string::npos);
+    EXPECT_NE(log.find(":Info:Replacing extension " + dext() + " version 1 with version 2\r\n"),
+              std::string::npos);
     const fake::Trace& trace = fake.trace();
     EXPECT_NE(std::find(trace.begin(), trace.end(), fake::Answer(4, 1)), trace.end());
     EXPECT_EQ(trace.back(), fake::Terminate(6, appAddress()));
 }
 
 TEST_F(LauncherTest, MissingReleaseLineAndQuitButtonDoNotCrash) {
-    fake.setOutlets({.window = false, .quitButton = false, .messageBox = true, .macOSMessageBox = false});
+    fake.setOutlets(
+        {.window = false, .quitButton = false, .messageBox = true, .macOSMessageBox = false});
     fake.launch({"-uninstall"});
     fake.runUntilNoTasksRemain();
     EXPECT_TRUE(fake.ended());

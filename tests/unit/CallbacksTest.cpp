@@ -21,27 +21,38 @@ enum class Mode { install, uninstall, installInteractive, interactive };
 
 const char* modeName(Mode mode) {
     switch (mode) {
-        case Mode::install: return "install";
-        case Mode::uninstall: return "uninstall";
-        case Mode::installInteractive: return "installInteractive";
-        case Mode::interactive: return "interactive";
+        case Mode::install:
+            return "install";
+        case Mode::uninstall:
+            return "uninstall";
+        case Mode::installInteractive:
+            return "installInteractive";
+        case Mode::interactive:
+            return "interactive";
     }
     return "?";
 }
 
-constexpr Mode allModes[] = {Mode::install, Mode::uninstall, Mode::installInteractive, Mode::interactive};
+constexpr Mode allModes[] = {Mode::install, Mode::uninstall, Mode::installInteractive,
+                             Mode::interactive};
 
 // Starts the launcher in `mode` with one request submitted (in interactive use by
 // the load button at t = 0), runs to t = 2 and forgets the trace so far. In a
 // command-line mode the launch timer (#1) fires at t = 6.
 class CallbackTest : public LauncherTest {
-protected:
+  protected:
     void startIn(Mode mode) {
         fake.createActivityLog();
         switch (mode) {
-            case Mode::install: fake.launch({"-install"}); break;
-            case Mode::uninstall: fake.launch({"-uninstall"}); break;
-            case Mode::installInteractive: fake.launch({"-installInteractive"}); break;
+            case Mode::install:
+                fake.launch({"-install"});
+                break;
+            case Mode::uninstall:
+                fake.launch({"-uninstall"});
+                break;
+            case Mode::installInteractive:
+                fake.launch({"-installInteractive"});
+                break;
             case Mode::interactive:
                 fake.launch({});
                 fake.pressLoadButton();
@@ -54,7 +65,8 @@ protected:
     static bool commandLine(Mode mode) { return mode != Mode::interactive; }
 };
 
-// ---------------------------------------------------------------- completion: every outcome in every mode
+// ---------------------------------------------------------------- completion: every outcome in
+// every mode
 
 struct Outcome {
     platform::Result result;
@@ -73,33 +85,39 @@ TEST_P(OutcomeTest, ReportsOnThreeSinksAndArrangesTheExit) {
     fake::Trace expected;
     const void* app = appAddress();
     if (outcome.result == 0) {
-        expected = {
-            Log(2, "Success:System extension operation successful. Please restart your computer."),
-            Status(2, "Success:System extension operation successful. Please restart your computer."),
-            ActivityLog(2, "05/12/2026 07:41:41:Success:System extension operation successful. Please restart your computer.\r\n"),
-        };
+        expected = succeeded(2);
         if (commandLine(mode)) {
-            expected.insert(expected.end(), {Scheduled(3, 2, 5.0, app), Fired(6, 1), Terminate(6, app)});
+            expected.insert(expected.end(),
+                            {Scheduled(3, 2, 5.0, app), Fired(6, 1), Terminate(6, app)});
         }
     } else if (outcome.result == 1) {
         expected = {
-            Log(2, "Success:System extension operation will complete after reboot. Please restart your computer."),
-            Status(2, "Success:System extension  operation will complete after reboot. Please restart your computer."),
-            ActivityLog(2, "05/12/2026 07:41:41:Success:System extension operation will complete after reboot. Please restart your computer.\r\n"),
+            Log(2,
+                "Success:System extension operation will complete after reboot. Please restart "
+                "your computer."),
+            Status(2,
+                   "Success:System extension  operation will complete after reboot. Please restart "
+                   "your computer."),
+            ActivityLog(2,
+                        "05/12/2026 07:41:41:Success:System extension operation will complete "
+                        "after reboot. Please restart your computer.\r\n"),
         };
         if (commandLine(mode)) {
-            expected.insert(expected.end(), {Scheduled(3, 2, 5.0, app), Fired(6, 1), Terminate(6, app)});
+            expected.insert(expected.end(),
+                            {Scheduled(3, 2, 5.0, app), Fired(6, 1), Terminate(6, app)});
         }
     } else {
         const std::string r = outcome.decimal;
         expected = {
-            ActivityLog(2, "05/12/2026 07:41:41:Error:Unexpected result " + r + " for system extension request\r\n"),
+            ActivityLog(2, "05/12/2026 07:41:41:Error:Unexpected result " + r +
+                               " for system extension request\r\n"),
             Log(2, "Error:Unexpected result %d for system extension request", {outcome.result}),
             Status(2, "Error:Unexpected result " + r + " for system extension request"),
         };
         if (mode == Mode::install || mode == Mode::uninstall) {
             // the timer step comes before the pause on this branch
-            expected.insert(expected.end(), {Scheduled(2, 2, 5.0, app), Fired(6, 1), Terminate(6, app)});
+            expected.insert(expected.end(),
+                            {Scheduled(2, 2, 5.0, app), Fired(6, 1), Terminate(6, app)});
         } else if (mode == Mode::installInteractive) {
             expected.insert(expected.end(), {Scheduled(2, 2, 5.0, app), Fired(6, 1), Fired(7, 2)});
         }
@@ -126,14 +144,16 @@ INSTANTIATE_TEST_SUITE_P(
         ::testing::ValuesIn(allModes)),
     [](const auto& testInfo) {
         const Outcome& outcome = std::get<0>(testInfo.param);
-        std::string name = std::string("R_") + outcome.decimal + "_" + modeName(std::get<1>(testInfo.param));
+        std::string name =
+            std::string("R_") + outcome.decimal + "_" + modeName(std::get<1>(testInfo.param));
         for (char& c : name) {
             c = c == '-' ? 'm' : c;
         }
         return name;
     });
 
-// ---------------------------------------------------------------- failure, approval, replacement in every mode
+// ---------------------------------------------------------------- failure, approval, replacement
+// in every mode
 
 class ModeTest : public CallbackTest, public ::testing::WithParamInterface<Mode> {};
 
@@ -144,14 +164,11 @@ TEST_P(ModeTest, Failure) {
     fake.runUntilNoTasksRemain();
 
     const void* app = appAddress();
-    fake::Trace expected{
-        ActivityLog(2, "05/12/2026 07:41:41:Error:System extension request failed: The operation couldn\xE2\x80\x99t be completed.\r\n"),
-        Log(2, "Error:System extension request failed: %@", {"The operation couldn\xE2\x80\x99t be completed."}),
-        Status(2, "System extension request failed: The operation couldn\xE2\x80\x99t be completed."),
-    };
+    fake::Trace expected = failed(2, "The operation couldn\xE2\x80\x99t be completed.");
     if (mode == Mode::install || mode == Mode::uninstall) {
         // the pause comes before the timer step
-        expected.insert(expected.end(), {Scheduled(3, 2, 5.0, app), Fired(6, 1), Terminate(6, app)});
+        expected.insert(expected.end(),
+                        {Scheduled(3, 2, 5.0, app), Fired(6, 1), Terminate(6, app)});
     } else if (mode == Mode::installInteractive) {
         expected.insert(expected.end(), {Scheduled(3, 2, 5.0, app), Fired(6, 1), Fired(8, 2)});
     }
@@ -167,11 +184,7 @@ TEST_P(ModeTest, Approval) {
     fake.answerNeedsApproval(0);
     fake.runUntilNoTasksRemain();
 
-    fake::Trace expected{
-        ActivityLog(2, "05/12/2026 07:41:41:Info:System Extension " + dext() + " requires user approval\r\n"),
-        Log(2, "Info:System Extension %@ requires user approval", {dext()}),
-        Status(2, "Extension " + dext() + " requires user approval"),
-    };
+    fake::Trace expected = approval(2, dext());
     if (commandLine(mode)) {
         expected.push_back(Invalidated(2, 1));
     }
@@ -189,12 +202,8 @@ TEST_P(ModeTest, ReplacementIsAlwaysAnsweredWithReplace) {
     fake.runUntilNoTasksRemain();
 
     const void* app = appAddress();
-    fake::Trace expected{
-        ActivityLog(2, "05/12/2026 07:41:41:Info:Replacing extension " + dext() + " version 1.0.0 with version 1.2.0\r\n"),
-        Log(2, "Info:Replacing extension %@ version %@ with version %@", {dext(), "1.0.0", "1.2.0"}),
-        Status(2, "Replacing extension " + dext() + " version 1.0.0 with version 1.2.0"),
-        Answer(3, 1),  // after the pause
-    };
+    fake::Trace expected =
+        concat({replacing(2, dext(), "1.0.0", "1.2.0"), {Answer(3, 1)}});  // after the pause
     if (commandLine(mode)) {
         expected.insert(expected.end(), {Fired(6, 1), Terminate(6, app)});
     }
@@ -202,64 +211,39 @@ TEST_P(ModeTest, ReplacementIsAlwaysAnsweredWithReplace) {
     EXPECT_FALSE(launcher::keepRunning);
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, ModeTest, ::testing::ValuesIn(allModes),
-                         [](const auto& testInfo) { return std::string(modeName(testInfo.param)); });
-
-TEST_F(CallbackTest, ReplacementWithEqualOrOlderVersionIsReplacedToo) {
-    startIn(Mode::interactive);
-    fake.answerReplacement(0, "2.0", "2.0");
-    fake.answerReplacement(0, "3.1.4", "1.0");
-    fake.runUntilNoTasksRemain();
-    EXPECT_EQ(fake.trace(), (fake::Trace{
-        ActivityLog(2, "05/12/2026 07:41:41:Info:Replacing extension " + dext() + " version 2.0 with version 2.0\r\n"),
-        Log(2, "Info:Replacing extension %@ version %@ with version %@", {dext(), "2.0", "2.0"}),
-        Status(2, "Replacing extension " + dext() + " version 2.0 with version 2.0"),
-        Answer(3, 1),
-        ActivityLog(3, "05/12/2026 07:41:42:Info:Replacing extension " + dext() + " version 3.1.4 with version 1.0\r\n"),
-        Log(3, "Info:Replacing extension %@ version %@ with version %@", {dext(), "3.1.4", "1.0"}),
-        Status(3, "Replacing extension " + dext() + " version 3.1.4 with version 1.0"),
-        Answer(4, 1),
-    }));
-}
+INSTANTIATE_TEST_SUITE_P(Modes, ModeTest, ::testing::ValuesIn(allModes), [](const auto& testInfo) {
+    return std::string(modeName(testInfo.param));
+});
 
 // ---------------------------------------------------------------- combinations
 
-TEST_F(CallbackTest, ApprovalThenFailureInInstallStaysOpenWithNoTimer) {
+// After an approval no exit timer is held: later approvals only report, and a
+// failure or an unexpected result (each waiting for the other's pause) arms none.
+TEST_F(CallbackTest, ApprovalsThenFailureAndUnexpectedResultInInstallStayOpenWithNoTimer) {
     startIn(Mode::install);
+    fake.answerNeedsApproval(0);
     fake.answerNeedsApproval(0);
     fake.runUntil(4.0);
     fake.answerFailed(0, "denied");
+    fake.answerFinished(0, 7);
     fake.runUntilNoTasksRemain();
-    EXPECT_EQ(fake.trace(), (fake::Trace{
-        ActivityLog(2, "05/12/2026 07:41:41:Info:System Extension " + dext() + " requires user approval\r\n"),
-        Log(2, "Info:System Extension %@ requires user approval", {dext()}),
-        Status(2, "Extension " + dext() + " requires user approval"),
-        Invalidated(2, 1),
-        ActivityLog(4, "05/12/2026 07:41:43:Error:System extension request failed: denied\r\n"),
-        Log(4, "Error:System extension request failed: %@", {"denied"}),
-        Status(4, "System extension request failed: denied"),
-    }));
+    EXPECT_EQ(fake.trace(),
+              concat({approval(2, dext()),
+                      {Invalidated(2, 1)},
+                      approval(2, dext()),
+                      failed(4, "denied"),
+                      {
+                          ActivityLog(5,
+                                      "05/12/2026 07:41:44:Error:Unexpected result 7 for system "
+                                      "extension request\r\n"),
+                          Log(5, "Error:Unexpected result %d for system extension request",
+                              {std::int64_t{7}}),
+                          Status(5, "Error:Unexpected result 7 for system extension request"),
+                      }}));
     EXPECT_FALSE(fake.ended());
     EXPECT_EQ(fake.pendingTaskCount(), 0u);
     EXPECT_EQ(launcher::exitTimer, nullptr);
-    EXPECT_DOUBLE_EQ(fake.now(), 5.0);  // the failure's pause
-}
-
-TEST_F(CallbackTest, ApprovalThenUnexpectedResultInInstallStaysOpenWithNoTimer) {
-    startIn(Mode::install);
-    fake.answerNeedsApproval(0);
-    fake.answerFinished(0, 7);
-    fake.runUntilNoTasksRemain();
-    EXPECT_EQ(fake.trace(), (fake::Trace{
-        ActivityLog(2, "05/12/2026 07:41:41:Info:System Extension " + dext() + " requires user approval\r\n"),
-        Log(2, "Info:System Extension %@ requires user approval", {dext()}),
-        Status(2, "Extension " + dext() + " requires user approval"),
-        Invalidated(2, 1),
-        ActivityLog(2, "05/12/2026 07:41:41:Error:Unexpected result 7 for system extension request\r\n"),
-        Log(2, "Error:Unexpected result %d for system extension request", {std::int64_t{7}}),
-        Status(2, "Error:Unexpected result 7 for system extension request"),
-    }));
-    EXPECT_FALSE(fake.ended());
+    EXPECT_DOUBLE_EQ(fake.now(), 6.0);  // the two pauses
 }
 
 TEST_F(CallbackTest, ApprovalThenCompletionInUninstallEndsSixSecondsAfterTheCompletionBegan) {
@@ -269,128 +253,42 @@ TEST_F(CallbackTest, ApprovalThenCompletionInUninstallEndsSixSecondsAfterTheComp
     fake.answerFinished(0, platform::RequestResult::completed);
     fake.runUntilNoTasksRemain();
     const void* app = appAddress();
-    EXPECT_EQ(fake.trace(), (fake::Trace{
-        ActivityLog(2, "05/12/2026 07:41:41:Info:System Extension " + dext() + " requires user approval\r\n"),
-        Log(2, "Info:System Extension %@ requires user approval", {dext()}),
-        Status(2, "Extension " + dext() + " requires user approval"),
-        Invalidated(2, 1),
-        Log(40, "Success:System extension operation successful. Please restart your computer."),
-        Status(40, "Success:System extension operation successful. Please restart your computer."),
-        ActivityLog(40, "05/12/2026 07:42:19:Success:System extension operation successful. Please restart your computer.\r\n"),
-        Scheduled(41, 2, 5.0, app),
-        Fired(46, 2),
-        Terminate(46, app),
-    }));
+    EXPECT_EQ(fake.trace(),
+              concat({approval(2, dext()),
+                      {Invalidated(2, 1)},
+                      succeeded(40),
+                      {Scheduled(41, 2, 5.0, app), Fired(46, 2), Terminate(46, app)}}));
 }
 
-TEST_F(CallbackTest, TwoApprovalsInARowTheSecondOnlyReports) {
-    startIn(Mode::install);
-    fake.answerNeedsApproval(0);
-    fake.answerNeedsApproval(0);
-    fake.runUntilNoTasksRemain();
-    EXPECT_EQ(fake.trace(), (fake::Trace{
-        ActivityLog(2, "05/12/2026 07:41:41:Info:System Extension " + dext() + " requires user approval\r\n"),
-        Log(2, "Info:System Extension %@ requires user approval", {dext()}),
-        Status(2, "Extension " + dext() + " requires user approval"),
-        Invalidated(2, 1),
-        ActivityLog(2, "05/12/2026 07:41:41:Info:System Extension " + dext() + " requires user approval\r\n"),
-        Log(2, "Info:System Extension %@ requires user approval", {dext()}),
-        Status(2, "Extension " + dext() + " requires user approval"),
-    }));
-    EXPECT_FALSE(fake.ended());
-}
-
-TEST_F(CallbackTest, ApprovalInInteractiveUseOnlyReports) {
-    startIn(Mode::interactive);
-    fake.answerNeedsApproval(0);
-    fake.runUntilNoTasksRemain();
-    EXPECT_EQ(fake.trace().size(), 3u);
-    EXPECT_EQ(fake.trace()[2], Status(2, "Extension " + dext() + " requires user approval"));
-}
-
-TEST_F(CallbackTest, ReplacedTimerStillFiresAndEachFiringTestsKeepRunningAnew) {
-    // Failure in -installInteractive: keepRunning set, both timers fire, no terminate.
+// -installInteractive after a failure: every timer fires, replaced or not, and
+// finds keepRunning set; a timer that has fired still counts as held (a later
+// failure arms a new one, an approval invalidates it harmlessly); nothing clears
+// keepRunning, not even a success.
+TEST_F(CallbackTest, KeepRunningOutlivesEveryTimerAndEveryLaterAnswer) {
     startIn(Mode::installInteractive);
     fake.answerFailed(0, "x");
-    fake.runUntil(4.0);
-    EXPECT_EQ(fake.scheduledTimerIds(), (std::vector<std::int64_t>{1, 2}));
-    EXPECT_EQ(launcher::exitTimer, fake.timer(2));
-    fake.runUntilNoTasksRemain();
-    EXPECT_EQ(fake.timer(1)->state(), fake::FakeTimer::State::fired);
-    EXPECT_EQ(fake.timer(2)->state(), fake::FakeTimer::State::fired);
-    EXPECT_FALSE(fake.ended());
-    for (const fake::Event& event : fake.trace()) {
-        EXPECT_NE(event.sink, fake::Sink::terminate);
-    }
-}
-
-TEST_F(CallbackTest, KeepRunningIsNeverClearedByALaterSuccess) {
-    startIn(Mode::installInteractive);
-    fake.answerFinished(0, 2);  // unexpected: keepRunning
-    fake.runUntil(20.0);        // both timers have fired
-    fake.answerFinished(0, platform::RequestResult::completed);
-    fake.runUntil(60.0);
-    EXPECT_TRUE(launcher::keepRunning);
-    EXPECT_FALSE(fake.ended());
-    ASSERT_NE(fake.timer(3), nullptr);  // the success armed a new timer...
-    EXPECT_EQ(fake.timer(3)->state(), fake::FakeTimer::State::fired);  // ...which fired in vain
-    fake.answerFailed(0, "again");
-    fake.runUntil(100.0);
-    EXPECT_TRUE(launcher::keepRunning);
-    EXPECT_FALSE(fake.ended());
-}
-
-TEST_F(CallbackTest, FailureAfterTheLaunchTimerFiredStillCountsAsATimerHeld) {
-    // -installInteractive keeps the application open through the launch timer;
-    // exitTimer still refers to that fired timer, so a failure arms a new one.
-    startIn(Mode::installInteractive);
-    fake.answerFinished(0, 3);  // keepRunning, timer #2 at 7
     fake.runUntil(10.0);
-    EXPECT_EQ(fake.timer(2)->state(), fake::FakeTimer::State::fired);
-    fake.clearTrace();
     fake.answerFailed(0, "late");
+    fake.runUntil(20.0);
+    fake.answerFinished(0, platform::RequestResult::completed);
+    fake.runUntil(30.0);
+    fake.answerNeedsApproval(0);
     fake.runUntilNoTasksRemain();
     const void* app = appAddress();
-    EXPECT_EQ(fake.trace(), (fake::Trace{
-        ActivityLog(10, "05/12/2026 07:41:49:Error:System extension request failed: late\r\n"),
-        Log(10, "Error:System extension request failed: %@", {"late"}),
-        Status(10, "System extension request failed: late"),
-        Scheduled(11, 3, 5.0, app),
-        Fired(16, 3),
-    }));
-}
-
-TEST_F(CallbackTest, ApprovalInvalidatesATimerThatHasAlreadyFiredHarmlessly) {
-    startIn(Mode::installInteractive);
-    fake.answerFinished(0, 2);
-    fake.runUntil(10.0);  // timers #1 and #2 fired; exitTimer still holds #2
-    fake.clearTrace();
-    fake.answerNeedsApproval(0);
-    fake.runUntilNoTasksRemain();
-    ASSERT_EQ(fake.trace().size(), 4u);
-    EXPECT_EQ(fake.trace()[3], Invalidated(10, 2));
-    EXPECT_EQ(fake.timer(2)->state(), fake::FakeTimer::State::fired);
+    EXPECT_EQ(fake.trace(), concat({
+                                failed(2, "x"),
+                                {Scheduled(3, 2, 5.0, app), Fired(6, 1), Fired(8, 2)},
+                                failed(10, "late"),
+                                {Scheduled(11, 3, 5.0, app), Fired(16, 3)},
+                                succeeded(20),
+                                {Scheduled(21, 4, 5.0, app), Fired(26, 4)},
+                                approval(30, dext()),
+                                {Invalidated(30, 4)},
+                            }));
+    EXPECT_TRUE(launcher::keepRunning);
+    EXPECT_FALSE(fake.ended());
+    EXPECT_EQ(fake.timer(4)->state(), fake::FakeTimer::State::fired);
     EXPECT_EQ(launcher::exitTimer, nullptr);
-}
-
-TEST_F(CallbackTest, CompletionOfADeactivationShowsTheSameSuccessTexts) {
-    startIn(Mode::uninstall);
-    fake.answerFinished(0, platform::RequestResult::willCompleteAfterReboot);
-    fake.runUntilIdle();
-    EXPECT_EQ(fake.messageBox()->stringValue(),
-              "Success:System extension  operation will complete after reboot. Please restart your computer.");
-}
-
-TEST_F(CallbackTest, AnswersToAnEarlierRequestDuringAPauseWaitForIt) {
-    // A callback's pause blocks the main thread: the next answer runs after it.
-    startIn(Mode::interactive);
-    fake.answerFinished(0, platform::RequestResult::completed);
-    fake.answerNeedsApproval(0);
-    fake.runUntilIdle();
-    const fake::Trace& trace = fake.trace();
-    ASSERT_EQ(trace.size(), 6u);
-    EXPECT_EQ(trace[3].time, 3.0);  // the approval ran after the completion's pause
-    EXPECT_EQ(trace[3].sink, fake::Sink::activityLog);
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 using fake::ActivityLog;
 using fake::Answer;
 using fake::Log;
-using fake::Status;
 using fake::Stdout;
 
 namespace {
@@ -34,109 +33,63 @@ const Hostile hostileTexts[] = {
     {"Mixed", "a%@b%s%n%d%%%x%"},
     {"LineFeed", "first\nsecond"},
     {"CarriageReturnLineFeed", "first\r\nsecond"},
-    {"NonAscii", "Gr\xC3\xBC\xC3\x9F" "e \xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x98\x80"},
+    {"NonAscii",
+     "Gr\xC3\xBC\xC3\x9F"
+     "e \xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x98\x80"},
     {"Empty", ""},
     {"EmbeddedNul", std::string("a\0b", 3)},
     {"OneMebibyte", oneMebibyte()},
 };
 
-class HostileTest : public LauncherTest, public ::testing::WithParamInterface<Hostile> {
-protected:
-    void SetUp() override {
-        LauncherTest::SetUp();
-        fake.createActivityLog();
-        fake.launch({});
-        fake.clearTrace();
-    }
-    // A request for another identifier, answered like any other.
-    std::size_t submitForeignRequest(const std::string& identifier) {
-        auto request = platform::activationRequestForExtension(identifier, platform::mainQueue());
-        request->setDelegate(&app());
-        platform::submitRequest(request);
-        fake.clearTrace();
-        return fake.requests().size() - 1;
-    }
-};
+class HostileTest : public LauncherTest, public ::testing::WithParamInterface<Hostile> {};
 
-TEST_P(HostileTest, DescriptionOfAFailure) {
-    const std::string& d = GetParam().text;
+// As a failure's description, as the identifier of an approval and of a replacement
+// (a request for another identifier, answered like any other), and as both versions.
+TEST_P(HostileTest, ReachesEverySinkLiterallyAndTheUnifiedLogOnlyAsAnArgument) {
+    const std::string& h = GetParam().text;
+    fake.createActivityLog();
+    fake.launch({});
     fake.pressLoadButton();
     fake.runUntilIdle();
+    auto foreign = platform::activationRequestForExtension(h, platform::mainQueue());
+    foreign->setDelegate(&app());
+    platform::submitRequest(foreign);
     fake.clearTrace();
-    fake.answerFailed(0, d);
-    fake.runUntilIdle();
-    EXPECT_EQ(fake.trace(), (fake::Trace{
-        ActivityLog(0, "05/12/2026 07:41:39:Error:System extension request failed: " + d + "\r\n"),
-        Log(0, "Error:System extension request failed: %@", {d}),
-        Status(0, "System extension request failed: " + d),
-    }));
-}
 
-TEST_P(HostileTest, IdentifierOfAnApprovalRequest) {
-    const std::string& i = GetParam().text;
-    fake.answerNeedsApproval(submitForeignRequest(i));
+    fake.answerFailed(0, h);
+    fake.answerNeedsApproval(1);
+    fake.answerReplacement(1, "1.0", "2.0");
+    fake.answerReplacement(0, h, h + "!");
     fake.runUntilIdle();
-    EXPECT_EQ(fake.trace(), (fake::Trace{
-        ActivityLog(0, "05/12/2026 07:41:39:Info:System Extension " + i + " requires user approval\r\n"),
-        Log(0, "Info:System Extension %@ requires user approval", {i}),
-        Status(0, "Extension " + i + " requires user approval"),
-    }));
-}
-
-TEST_P(HostileTest, IdentifierOfAReplacement) {
-    const std::string& i = GetParam().text;
-    fake.answerReplacement(submitForeignRequest(i), "1.0", "2.0");
-    fake.runUntilIdle();
-    EXPECT_EQ(fake.trace(), (fake::Trace{
-        ActivityLog(0, "05/12/2026 07:41:39:Info:Replacing extension " + i + " version 1.0 with version 2.0\r\n"),
-        Log(0, "Info:Replacing extension %@ version %@ with version %@", {i, "1.0", "2.0"}),
-        Status(0, "Replacing extension " + i + " version 1.0 with version 2.0"),
-        Answer(1, 1),
-    }));
-}
-
-TEST_P(HostileTest, BothVersionsOfAReplacement) {
-    const std::string& v = GetParam().text;
-    fake.pressLoadButton();
-    fake.runUntilIdle();
-    fake.clearTrace();
-    fake.answerReplacement(0, v, v + "!");
-    fake.runUntilIdle();
-    EXPECT_EQ(fake.trace(), (fake::Trace{
-        ActivityLog(0, "05/12/2026 07:41:39:Info:Replacing extension " + dext() + " version " + v + " with version " + v + "!\r\n"),
-        Log(0, "Info:Replacing extension %@ version %@ with version %@", {dext(), v, v + "!"}),
-        Status(0, "Replacing extension " + dext() + " version " + v + " with version " + v + "!"),
-        Answer(1, 1),
-    }));
+    EXPECT_EQ(fake.trace(), concat({failed(0, h),
+                                    approval(1, h),
+                                    replacing(1, h, "1.0", "2.0"),
+                                    {Answer(2, 1)},
+                                    replacing(2, dext(), h, h + "!"),
+                                    {Answer(3, 1)}}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Texts, HostileTest, ::testing::ValuesIn(hostileTexts),
                          [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
-TEST_F(LauncherTest, EmptyVersionsLeaveTheLiteralPiecesSideBySide) {
+// Arguments reach standard output only, each one quoted item: quotes, backslashes,
+// control characters and bytes that are not UTF-8 escaped, directives left alone.
+TEST_F(LauncherTest, HostileArgumentsReachOnlyStandardOutputEscaped) {
     fake.createActivityLog();
-    fake.launch({});
-    fake.pressLoadButton();
-    fake.runUntilIdle();
-    fake.answerReplacement(0, "", "");
-    fake.runUntilIdle();
-    EXPECT_EQ(fake.messageBox()->stringValue(),
-              "Replacing extension " + dext() + " version  with version ");
-}
-
-TEST_F(LauncherTest, HostileArgumentsReachTheUnifiedLogNowhereAndStandardOutputEscaped) {
-    fake.createActivityLog();
-    fake.launch({"%@", "%s%n", "%d", "-install\n", "\xC3\xA9"});
+    fake.launch({"%@", "%s%n", "%d", "-install\n", "\xC3\xA9", "say \"hi\"", "back\\slash",
+                 "tab\there", "\xFF", "\xE2\x80\xA8"});
     fake.runUntilNoTasksRemain();
-    for (const fake::Event& event : fake.trace()) {
-        if (event.sink == fake::Sink::unifiedLog) {
-            EXPECT_TRUE(event.text == "file URL = %s" || event.text == "Info:Command arguments=")
-                << event;
-        }
-    }
-    EXPECT_EQ(fake.trace().back(),
-              Stdout(0, "[\"" + programPath() + "\", \"%@\", \"%s%n\", \"%d\", \"-install\\n\", \"\xC3\xA9\"]\n"));
-    EXPECT_EQ(fake.activityLogBytes(), "05/12/2026 07:41:39:Info:Command arguments=\r\n");
+    EXPECT_EQ(
+        fake.trace(),
+        concat({supportedLaunchStart(),
+                {
+                    Log(0, "Info:Command arguments="),
+                    ActivityLog(0, line(0, "Info:Command arguments=")),
+                    Stdout(0, "[\"" + programPath() +
+                                  "\", \"%@\", \"%s%n\", \"%d\", \"-install\\n\", \"\xC3\xA9\", "
+                                  "\"say \\\"hi\\\"\", \"back\\\\slash\", \"tab\\there\", "
+                                  "\"\\x{FF}\", \"\\u{2028}\"]\n"),
+                }}));
 }
 
 }  // namespace

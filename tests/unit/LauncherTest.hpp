@@ -70,6 +70,33 @@ class LauncherTest : public ::testing::Test {
         };
     }
 
+    // The three reports of each answer, in the order the launcher gives them, at second s.
+    static fake::Trace succeeded(int s) {
+        const std::string text =
+            "Success:System extension operation successful. Please restart your computer.";
+        return {fake::Log(s, text), fake::Status(s, text), fake::ActivityLog(s, line(s, text))};
+    }
+    static fake::Trace failed(int s, const std::string& description) {
+        return {
+            fake::ActivityLog(s, line(s, "Error:System extension request failed: " + description)),
+            fake::Log(s, "Error:System extension request failed: %@", {description}),
+            fake::Status(s, "System extension request failed: " + description)};
+    }
+    static fake::Trace approval(int s, const std::string& identifier) {
+        return {fake::ActivityLog(
+                    s, line(s, "Info:System Extension " + identifier + " requires user approval")),
+                fake::Log(s, "Info:System Extension %@ requires user approval", {identifier}),
+                fake::Status(s, "Extension " + identifier + " requires user approval")};
+    }
+    static fake::Trace replacing(int s, const std::string& identifier, const std::string& from,
+                                 const std::string& to) {
+        const std::string text = identifier + " version " + from + " with version " + to;
+        return {fake::ActivityLog(s, line(s, "Info:Replacing extension " + text)),
+                fake::Log(s, "Info:Replacing extension %@ version %@ with version %@",
+                          {identifier, from, to}),
+                fake::Status(s, "Replacing extension " + text)};
+    }
+
     static fake::Trace concat(std::initializer_list<fake::Trace> parts) {
         fake::Trace all;
         for (const auto& part : parts) {

@@ -1,9 +1,15 @@
 // The small pieces on their own: the log formatter, the release classes and their
 // messages, the file URL, the argument report and the flag selection.
+// (The report through a launch: HostileStringsTest; flag rules: LaunchTest.)
 #include <cstdint>
 #include <limits>
 
-#include "LauncherTest.hpp"
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/UnifiedLog.hpp"
 #include "veltrin_Driverkit_Launcher/ArgumentReport.hpp"
 #include "veltrin_Driverkit_Launcher/FileURL.hpp"
 #include "veltrin_Driverkit_Launcher/LaunchMode.hpp"
@@ -20,49 +26,32 @@ std::string format(platform::LogFormat f, const Args& arguments) {
 
 // ---------------------------------------------------------------- formatLogMessage
 
-TEST(FormatLogMessage, FillsTextAndIntegerDirectives) {
+TEST(FormatLogMessage, FillsTextAndIntegerDirectivesWithAllSixtyFourBits) {
     EXPECT_EQ(format("Info:Replacing extension %@ version %@ with version %@", {"id", "1", "2"}),
               "Info:Replacing extension id version 1 with version 2");
     EXPECT_EQ(format("file URL = %s", {"file:///x"}), "file URL = file:///x");
     EXPECT_EQ(format("Error:Unexpected result %d for system extension request", {std::int64_t{-1}}),
               "Error:Unexpected result -1 for system extension request");
-}
-
-TEST(FormatLogMessage, IntegerCarriesAllSixtyFourBits) {
     EXPECT_EQ(format("%d", {std::numeric_limits<std::int64_t>::min()}), "-9223372036854775808");
     EXPECT_EQ(format("%d", {std::numeric_limits<std::int64_t>::max()}), "9223372036854775807");
     EXPECT_EQ(format("%d", {std::int64_t{4294967296}}), "4294967296");
+    const std::string value("a\0b\nc", 5);  // copied whole
+    EXPECT_EQ(format("[%@]", {std::string_view(value)}), "[" + value + "]");
 }
 
-TEST(FormatLogMessage, DirectivesInsideArgumentsAreNeverInterpreted) {
+TEST(FormatLogMessage, InterpretsNothingButItsOwnDirectives) {
     EXPECT_EQ(format("a %@ b %@", {"%@%s%n%d%%", "second"}), "a %@%s%n%d%% b second");
     EXPECT_EQ(format("%s", {"%s"}), "%s");
-}
-
-TEST(FormatLogMessage, PercentPercentIsOnePercentSign) {
     EXPECT_EQ(format("100%% sure", {}), "100% sure");
     EXPECT_EQ(format("%%d", {std::int64_t{1}}), "%d");
     EXPECT_EQ(format("%%%d", {std::int64_t{1}}), "%1");
-}
-
-TEST(FormatLogMessage, MissingArgumentsLeaveTheDirectiveAsWritten) {
+    // missing arguments and type mismatches leave the directive as written
     EXPECT_EQ(format("x %@ y %d z %s", {}), "x %@ y %d z %s");
     EXPECT_EQ(format("%@ and %@", {"one"}), "one and %@");
-}
-
-TEST(FormatLogMessage, TypeMismatchLeavesTheDirectiveAsWritten) {
     EXPECT_EQ(format("%d", {"text"}), "%d");
     EXPECT_EQ(format("%@", {std::int64_t{5}}), "%@");
-}
-
-TEST(FormatLogMessage, OtherSequencesAndATrailingPercentStay) {
     EXPECT_EQ(format("%x %n %ld 50%", {std::int64_t{1}, "t"}), "%x %n %ld 50%");
     EXPECT_EQ(format("", {}), "");
-}
-
-TEST(FormatLogMessage, ArgumentsWithNulAndLineFeedsAreCopiedWhole) {
-    const std::string value("a\0b\nc", 5);
-    EXPECT_EQ(format("[%@]", {std::string_view(value)}), "[" + value + "]");
 }
 
 // ---------------------------------------------------------------- MacOSVersion and versionMessages
@@ -78,20 +67,19 @@ TEST(MacOSVersion, RawValueSevenIsKeptAndEqualsNoNamedValue) {
     EXPECT_EQ(launcher::MacOSVersion{0xFFFFFFFFu}.rawValue, 0xFFFFFFFFu);
 }
 
-TEST(MacOSVersion, NamedRawValues) {
-    EXPECT_EQ(launcher::MacOSVersion::unsupported.rawValue, 0u);
-    EXPECT_EQ(launcher::MacOSVersion::bigSur.rawValue, 1u);
-    EXPECT_EQ(launcher::MacOSVersion::monterey.rawValue, 2u);
-    EXPECT_EQ(launcher::MacOSVersion::venturaOrLater.rawValue, 3u);
-}
-
 TEST(VersionMessages, FourTextsByteForByteAndNoFifth) {
     const auto& messages = launcher::versionMessages();
     EXPECT_EQ(messages.size(), 4u);
     EXPECT_EQ(messages.at(0), "This is an unsupported operating System");
-    EXPECT_EQ(messages.at(1), "This version only runs on macOS Big Sur. If you upgrade, you must install a new version");
-    EXPECT_EQ(messages.at(2), "This version only runs on macOS Monterey. If you upgrade, you must install a new version");
-    EXPECT_EQ(messages.at(3), "This version only runs on macOS Ventura and above. If you upgrade, please check for a new version");
+    EXPECT_EQ(
+        messages.at(1),
+        "This version only runs on macOS Big Sur. If you upgrade, you must install a new version");
+    EXPECT_EQ(
+        messages.at(2),
+        "This version only runs on macOS Monterey. If you upgrade, you must install a new version");
+    EXPECT_EQ(messages.at(3),
+              "This version only runs on macOS Ventura and above. If you upgrade, please check for "
+              "a new version");
     EXPECT_EQ(messages.find(4), messages.end());
     EXPECT_EQ(&launcher::versionMessages(), &messages);  // built once
 }
@@ -111,69 +99,51 @@ TEST(FileURL, AbsoluteStringPercentEncodesWhatAURLPathMayNotHold) {
 
 TEST(FileURL, AppendingPathComponentJoinsWithOneSlash) {
     using launcher::FileURL;
-    EXPECT_EQ(FileURL::fileURLWithPath("/home/u").appendingPathComponent("veltrinLogFile.txt").path(),
-              "/home/u/veltrinLogFile.txt");
-    EXPECT_EQ(FileURL::fileURLWithPath("/home/u/").appendingPathComponent("veltrinLogFile.txt").path(),
-              "/home/u/veltrinLogFile.txt");
+    EXPECT_EQ(
+        FileURL::fileURLWithPath("/home/u").appendingPathComponent("veltrinLogFile.txt").path(),
+        "/home/u/veltrinLogFile.txt");
+    EXPECT_EQ(
+        FileURL::fileURLWithPath("/home/u/").appendingPathComponent("veltrinLogFile.txt").path(),
+        "/home/u/veltrinLogFile.txt");
     EXPECT_EQ(FileURL::fileURLWithPath("/").appendingPathComponent("veltrinLogFile.txt").path(),
               "/veltrinLogFile.txt");
 }
 
 // ---------------------------------------------------------------- the argument report
 
-TEST(ArgumentReport, EachArgumentQuotedCommaBlankSeparatedInBrackets) {
+TEST(ArgumentReport, EachArgumentQuotedWithQuoteAndBackslashEscaped) {
     EXPECT_EQ(launcher::argumentReportLine({"/p"}), "[\"/p\"]\n");
-    EXPECT_EQ(launcher::argumentReportLine({"/p", "-install", ""}), "[\"/p\", \"-install\", \"\"]\n");
+    EXPECT_EQ(launcher::argumentReportLine({"/p", "-install", ""}),
+              "[\"/p\", \"-install\", \"\"]\n");
     EXPECT_EQ(launcher::argumentReportLine({}), "[]\n");
-}
-
-TEST(ArgumentReport, QuoteAndBackslashGetABackslash) {
     EXPECT_EQ(launcher::argumentReportLine({"a\"b", "c\\d", "\\\""}),
               "[\"a\\\"b\", \"c\\\\d\", \"\\\\\\\"\"]\n");
+    EXPECT_EQ(launcher::argumentReportLine({"\xC2\xA0\xC3\xBC\xE6\x97\xA5\xF0\x9F\x98\x80 %@"}),
+              "[\"\xC2\xA0\xC3\xBC\xE6\x97\xA5\xF0\x9F\x98\x80 %@\"]\n");
 }
 
-TEST(ArgumentReport, ControlCharactersAreEscaped) {
+TEST(ArgumentReport, ControlCharactersAndBytesThatAreNotUtf8AreEscaped) {
     EXPECT_EQ(launcher::argumentReportLine({std::string("\0\t\n\r", 4)}), "[\"\\0\\t\\n\\r\"]\n");
-    EXPECT_EQ(launcher::argumentReportLine({"\x01\x1B\x1F\x7F"}), "[\"\\u{1}\\u{1B}\\u{1F}\\u{7F}\"]\n");
+    EXPECT_EQ(launcher::argumentReportLine({"\x01\x1B\x1F\x7F"}),
+              "[\"\\u{1}\\u{1B}\\u{1F}\\u{7F}\"]\n");
     // C1 controls and the line and paragraph separators
     EXPECT_EQ(launcher::argumentReportLine({"\xC2\x80\xC2\x85\xC2\x9F\xE2\x80\xA8\xE2\x80\xA9"}),
               "[\"\\u{80}\\u{85}\\u{9F}\\u{2028}\\u{2029}\"]\n");
-}
-
-TEST(ArgumentReport, InvalidUtf8BytesAreEscapedOneByOne) {
     EXPECT_EQ(launcher::argumentReportLine({"\xFF"}), "[\"\\x{FF}\"]\n");
-    EXPECT_EQ(launcher::argumentReportLine({"a\xC3"}), "[\"a\\x{C3}\"]\n");            // cut short
-    EXPECT_EQ(launcher::argumentReportLine({"\xC0\xAF"}), "[\"\\x{C0}\\x{AF}\"]\n");    // overlong
-    EXPECT_EQ(launcher::argumentReportLine({"\xED\xA0\x80"}), "[\"\\x{ED}\\x{A0}\\x{80}\"]\n");  // surrogate
+    EXPECT_EQ(launcher::argumentReportLine({"a\xC3"}), "[\"a\\x{C3}\"]\n");           // cut short
+    EXPECT_EQ(launcher::argumentReportLine({"\xC0\xAF"}), "[\"\\x{C0}\\x{AF}\"]\n");  // overlong
+    EXPECT_EQ(launcher::argumentReportLine({"\xED\xA0\x80"}),
+              "[\"\\x{ED}\\x{A0}\\x{80}\"]\n");  // surrogate
     EXPECT_EQ(launcher::argumentReportLine({"\xF4\x90\x80\x80"}),
               "[\"\\x{F4}\\x{90}\\x{80}\\x{80}\"]\n");  // past U+10FFFF
     EXPECT_EQ(launcher::argumentReportLine({"\x80z"}), "[\"\\x{80}z\"]\n");
 }
 
-TEST(ArgumentReport, OtherCharactersAreCopiedAsTheirUtf8Bytes) {
-    EXPECT_EQ(launcher::argumentReportLine({"\xC2\xA0\xC3\xBC\xE6\x97\xA5\xF0\x9F\x98\x80 %@"}),
-              "[\"\xC2\xA0\xC3\xBC\xE6\x97\xA5\xF0\x9F\x98\x80 %@\"]\n");
-}
-
-TEST_F(LauncherTest, ArgumentReportOnStandardOutputThroughALaunch) {
-    fake.launch({"say \"hi\"", "back\\slash", "tab\there", "\xFF", "\xE2\x80\xA8", "x\ny"});
-    EXPECT_EQ(fake.trace().back(),
-              fake::Stdout(0, "[\"" + programPath() +
-                                  "\", \"say \\\"hi\\\"\", \"back\\\\slash\", \"tab\\there\", "
-                                  "\"\\x{FF}\", \"\\u{2028}\", \"x\\ny\"]\n"));
-}
-
 // ---------------------------------------------------------------- flag selection alone
 
-TEST(SelectLaunchMode, OrderAndWholeArgumentMatching) {
-    using launcher::LaunchMode;
-    using launcher::selectLaunchMode;
-    EXPECT_EQ(selectLaunchMode({}), LaunchMode::interactive);
-    EXPECT_EQ(selectLaunchMode({"p"}), LaunchMode::interactive);
-    EXPECT_EQ(selectLaunchMode({"p", "-installInteractive", "-uninstall"}), LaunchMode::uninstall);
-    EXPECT_EQ(selectLaunchMode({"-installInteractive"}), LaunchMode::installInteractive);
-    EXPECT_EQ(selectLaunchMode({"p", "-installInteractive", "-uninstall", "-install"}), LaunchMode::install);
-    EXPECT_EQ(selectLaunchMode({"p", std::string("-install\0", 9)}), LaunchMode::interactive);
+TEST(SelectLaunchMode, AFlagWithAnEmbeddedNulIsNoFlag) {
+    EXPECT_EQ(launcher::selectLaunchMode({"p", std::string("-install\0", 9)}),
+              launcher::LaunchMode::interactive);
 }
 
 }  // namespace
