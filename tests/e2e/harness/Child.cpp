@@ -1,7 +1,6 @@
 #include "Child.hpp"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -20,21 +19,20 @@ std::unique_ptr<Child> Child::spawn(const std::vector<std::string>& argv,
         error = std::string("pipe2: ") + std::strerror(errno);
         return nullptr;
     }
-
-    std::vector<char*> args;
-    for (const std::string& arg : argv) {
-        args.push_back(const_cast<char*>(arg.c_str()));
-    }
-    args.push_back(nullptr);
     std::vector<std::string> envStrings;
     for (const auto& [name, value] : environment) {
         envStrings.push_back(name + "=" + value);
     }
-    std::vector<char*> envp;
-    for (std::string& entry : envStrings) {
-        envp.push_back(entry.data());
-    }
-    envp.push_back(nullptr);
+    const auto pointers = [](const std::vector<std::string>& strings) {
+        std::vector<char*> result;
+        for (const std::string& text : strings) {
+            result.push_back(const_cast<char*>(text.c_str()));
+        }
+        result.push_back(nullptr);
+        return result;
+    };
+    const std::vector<char*> args = pointers(argv);
+    const std::vector<char*> envp = pointers(envStrings);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -44,8 +42,8 @@ std::unique_ptr<Child> Child::spawn(const std::vector<std::string>& argv,
                                      0600);
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
-    // Its own group, so that a kill on timeout also reaches anything it started;
-    // default signal handling, whatever the test process inherited.
+    // Its own group, so that a kill also reaches anything it started; default
+    // signal handling, whatever the test process inherited.
     sigset_t noSignals;
     sigemptyset(&noSignals);
     sigset_t allSignals;
@@ -58,7 +56,7 @@ std::unique_ptr<Child> Child::spawn(const std::vector<std::string>& argv,
 
     const Clock::time_point started = Clock::now();
     pid_t pid = 0;
-    const int rc = posix_spawn(&pid, args[0], &actions, &attributes, args.data(), envp.data());
+    const int rc = posix_spawnp(&pid, args[0], &actions, &attributes, args.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     close(pipeFds[1]);
@@ -72,113 +70,59 @@ std::unique_ptr<Child> Child::spawn(const std::vector<std::string>& argv,
 
 Child::Child(pid_t pid, int stdoutFd, Clock::time_point started)
     : pid_(pid), stdoutFd_(stdoutFd), started_(started) {
-    reader_ = std::thread([this] { readOutput(); });
-    waiter_ = std::thread([this] { awaitExit(); });
+    reader_ = std::thread([this] {
+        char buffer[4096];
+        ssize_t count = 0;
+        while ((count = read(stdoutFd_, buffer, sizeof buffer)) > 0 ||
+               (count < 0 && errno == EINTR)) {
+            const Clock::time_point now = Clock::now();
+            std::lock_guard lock(mutex_);
+            for (ssize_t i = 0; i < count; ++i) {
+                if (bytes_.empty() || bytes_.back() == '\n') {
+                    lines_.push_back({"", now});
+                }
+                bytes_.push_back(buffer[i]);
+                lines_.back().text.push_back(buffer[i]);
+            }
+            changed_.notify_all();
+        }
+        std::lock_guard lock(mutex_);
+        outputClosed_ = true;
+        changed_.notify_all();
+    });
+    waiter_ = std::thread([this] {
+        siginfo_t info{};
+        // WNOWAIT: the pid stays ours until the destructor reaps it.
+        while (waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOWAIT) != 0 &&
+               errno == EINTR) {
+        }
+        ExitStatus status;
+        status.at = Clock::now();
+        status.exited = info.si_code == CLD_EXITED;
+        (status.exited ? status.code : status.signal) = info.si_status;
+        std::lock_guard lock(mutex_);
+        exit_ = status;
+        changed_.notify_all();
+    });
 }
 
 Child::~Child() {
-    {
-        std::unique_lock lock(mutex_);
-        if (!exit_) {
-            lock.unlock();
-            killGroup();
-        }
-    }
+    // The group cannot belong to a stranger before the reaping below; killing it
+    // also closes any pipe a grandchild still holds.
+    kill(-pid_, SIGKILL);
     waiter_.join();
-    // Reaped only now: until then the pid and its group cannot be reused, so a
-    // kill can never reach a stranger.
     waitpid(pid_, nullptr, 0);
     reader_.join();
     close(stdoutFd_);
 }
 
-void Child::readOutput() {
-    std::string partial;
-    Clock::time_point partialSince{};
-    char buffer[4096];
-    for (;;) {
-        pollfd descriptor{stdoutFd_, POLLIN, 0};
-        const int ready = poll(&descriptor, 1, 100);
-        if (ready < 0 && errno == EINTR) {
-            continue;
-        }
-        if (ready == 0) {
-            // A grandchild may hold the pipe open after the child has gone.
-            std::lock_guard lock(mutex_);
-            if (exit_ && secondsBetween(exit_->at, Clock::now()) > 2.0) {
-                break;
-            }
-            continue;
-        }
-        const ssize_t count = read(stdoutFd_, buffer, sizeof buffer);
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count <= 0) {
-            break;
-        }
-        const Clock::time_point now = Clock::now();
-        std::lock_guard lock(mutex_);
-        bytes_.append(buffer, static_cast<std::size_t>(count));
-        for (ssize_t i = 0; i < count; ++i) {
-            if (partial.empty()) {
-                partialSince = now;
-            }
-            partial.push_back(buffer[i]);
-            if (buffer[i] == '\n') {
-                lines_.push_back({std::move(partial), partialSince});
-                partial.clear();
-            }
-        }
-        changed_.notify_all();
-    }
-    std::lock_guard lock(mutex_);
-    if (!partial.empty()) {
-        lines_.push_back({std::move(partial), partialSince});
-    }
-    outputClosed_ = true;
-    changed_.notify_all();
-}
-
-void Child::awaitExit() {
-    siginfo_t info{};
-    int rc = 0;
-    do {
-        rc = waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOWAIT);
-    } while (rc != 0 && errno == EINTR);
-    ExitStatus status;
-    status.at = Clock::now();
-    if (rc == 0) {
-        status.exited = info.si_code == CLD_EXITED;
-        if (status.exited) {
-            status.code = info.si_status;
-        } else {
-            status.signal = info.si_status;
-        }
-    }
-    std::lock_guard lock(mutex_);
-    status.killedByHarness = killed_;
-    exit_ = status;
-    changed_.notify_all();
-}
-
-void Child::killGroup() {
-    {
-        std::lock_guard lock(mutex_);
-        killed_ = true;
-    }
-    kill(-pid_, SIGKILL);
-    kill(pid_, SIGKILL);
-}
-
-std::optional<Clock::time_point> Child::waitForLine(std::string_view line, Seconds timeout) {
-    const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(timeout);
+std::optional<OutputLine> Child::waitForLine(std::string_view prefix, Seconds timeout) {
     std::unique_lock lock(mutex_);
-    std::optional<Clock::time_point> found;
-    changed_.wait_until(lock, deadline, [&] {
-        for (const OutputLine& candidate : lines_) {
-            if (candidate.text == line) {
-                found = candidate.arrived;
+    std::optional<OutputLine> found;
+    changed_.wait_for(lock, timeout, [&] {
+        for (const OutputLine& line : lines_) {
+            if (line.text.back() == '\n' && line.text.starts_with(prefix)) {
+                found = line;
                 return true;
             }
         }
@@ -188,15 +132,12 @@ std::optional<Clock::time_point> Child::waitForLine(std::string_view line, Secon
 }
 
 std::optional<ExitStatus> Child::waitForExit(Seconds timeout) {
-    const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(timeout);
     std::unique_lock lock(mutex_);
-    changed_.wait_until(lock, deadline, [&] { return exit_.has_value(); });
-    if (!exit_) {
+    if (!changed_.wait_for(lock, timeout, [&] { return exit_.has_value(); })) {
         return std::nullopt;
     }
     // The rest of the output belongs to the run: let the reader drain it.
-    changed_.wait_until(lock, Clock::now() + std::chrono::seconds(3),
-                        [&] { return outputClosed_; });
+    changed_.wait_for(lock, std::chrono::seconds(3), [&] { return outputClosed_; });
     return exit_;
 }
 
@@ -204,9 +145,8 @@ ExitStatus Child::finish(Seconds timeout) {
     if (auto status = waitForExit(timeout)) {
         return *status;
     }
-    killGroup();
-    auto status = waitForExit(Seconds(10));
-    return status.value_or(ExitStatus{false, -1, SIGKILL, true, Clock::now()});
+    kill(-pid_, SIGKILL);
+    return waitForExit(Seconds(10)).value_or(ExitStatus{false, -1, SIGKILL, Clock::now()});
 }
 
 void Child::sendSignal(int signal) {

@@ -34,40 +34,40 @@ struct OutputLine {
 };
 
 struct ExitStatus {
-    bool exited = false;  // false: ended by a signal
+    bool exited = false;  // false: ended by a signal, also the harness's SIGKILL
     int code = -1;
     int signal = 0;
-    bool killedByHarness = false;
     Clock::time_point at{};
+    bool ok() const { return exited && code == 0; }
 };
 
 class Child {
   public:
-    // Runs argv[0] (an absolute path) with exactly `environment`; standard input
-    // is /dev/null, standard error goes to `stderrPath`. The child leads its own
-    // process group. Returns nullptr and sets `error` when it cannot start.
+    // Runs argv[0] (a path, or a name looked up on the harness's PATH) with
+    // exactly `environment`; standard input is /dev/null, standard error goes to
+    // `stderrPath`. The child leads its own process group. Returns nullptr and
+    // sets `error` when it cannot start.
     static std::unique_ptr<Child> spawn(const std::vector<std::string>& argv,
                                         const Environment& environment,
                                         const std::string& stderrPath, std::string& error);
 
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
-    // A child still running is killed (the whole group) and reaped.
+    // Kills whatever is left of the group, then reaps the child.
     ~Child();
 
     pid_t pid() const { return pid_; }
     Clock::time_point started() const { return started_; }
 
-    // Arrival time of the first complete line equal to `line` (its line feed
-    // included), waiting at most `timeout` for it.
-    std::optional<Clock::time_point> waitForLine(std::string_view line, Seconds timeout);
+    // The first complete line (line feed included) that starts with `prefix`,
+    // waiting at most `timeout` for it.
+    std::optional<OutputLine> waitForLine(std::string_view prefix, Seconds timeout);
 
     // The exit status if the child ends within `timeout`, else nothing (it keeps
     // running).
     std::optional<ExitStatus> waitForExit(Seconds timeout);
 
-    // Waits for the end; past `timeout` the whole group is killed with SIGKILL
-    // and the status says so.
+    // Waits for the end; past `timeout` the whole group is killed with SIGKILL.
     ExitStatus finish(Seconds timeout);
 
     void sendSignal(int signal);
@@ -78,9 +78,6 @@ class Child {
 
   private:
     Child(pid_t pid, int stdoutFd, Clock::time_point started);
-    void readOutput();
-    void awaitExit();
-    void killGroup();
 
     pid_t pid_;
     int stdoutFd_;
@@ -92,7 +89,6 @@ class Child {
     std::vector<OutputLine> lines_;
     bool outputClosed_ = false;
     std::optional<ExitStatus> exit_;
-    bool killed_ = false;
 
     std::thread reader_;
     std::thread waiter_;

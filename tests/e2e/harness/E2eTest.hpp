@@ -1,16 +1,13 @@
-// What every end-to-end case shares: a scratch home and state directory of its
-// own, the private system bus of its suite, and the ways to run the launcher and
-// sysextctl and to read what they left behind.
+// What every end-to-end and load case shares: a scratch home and state directory
+// of its own, the private system bus of its suite, and the ways to run the
+// launcher and sysextctl and to read what they left behind.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <ctime>
 #include <filesystem>
-#include <memory>
-#include <optional>
-#include <string>
-#include <vector>
+#include <fstream>
 
 #include "Child.hpp"
 #include "PrivateBus.hpp"
@@ -18,7 +15,6 @@
 namespace e2e {
 
 inline const std::string launcherPath = VELTRIN_E2E_LAUNCHER;
-inline const std::string sysextctlPath = VELTRIN_E2E_SYSEXTCTL;
 inline const std::string dextIdentifier = VELTRIN_E2E_DEXT_IDENTIFIER;
 inline const std::string dextVersion = VELTRIN_E2E_DEXT_VERSION;
 
@@ -33,6 +29,8 @@ inline const std::string afterRebootText =
     "computer.";
 inline const std::string approvalText =
     "Info:System Extension " + dextIdentifier + " requires user approval";
+inline const std::string replacingPrefix =
+    "Info:Replacing extension " + dextIdentifier + " version ";
 inline const std::string failurePrefix = "Error:System extension request failed: ";
 inline const std::string deniedDescription =
     "System policy forbids the extension " + dextIdentifier +
@@ -41,18 +39,24 @@ inline const std::string notInstalledDescription =
     "The extension " + dextIdentifier +
     " is not installed, so there is nothing to deactivate (\"sysextctl list\" shows what is "
     "installed).";
+inline const std::string canceledDescription =
+    "The request for " + dextIdentifier +
+    " was canceled while it waited for approval: the extension was removed or the service was "
+    "reset.";
 
 // The argument report line for the launcher run with `flags`.
 std::string argumentReport(const std::vector<std::string>& flags);
 
-struct ToolRun {
-    ExitStatus status;
-    std::string out;
-    std::string err;
-};
+std::filesystem::path makeScratchDirectory(const std::string& prefix);
+std::string readFile(const std::filesystem::path& path);
+
+// The texts of an activity log's lines, checking that each ends in CR LF and
+// bears a stamp between `from` and `to` (wall clock, local time).
+std::vector<std::string> logTexts(const std::filesystem::path& log, std::time_t from,
+                                  std::time_t to);
 
 class E2eTest : public ::testing::Test {
-  protected:
+  public:
     static void SetUpTestSuite();
     static void TearDownTestSuite();
     void SetUp() override;
@@ -66,36 +70,31 @@ class E2eTest : public ::testing::Test {
 
     // Starts the launcher with `flags`. Refuses (test failure, nullptr) a run that
     // could reach a real restart request.
-    std::unique_ptr<Child> launch(const std::vector<std::string>& flags);
     std::unique_ptr<Child> launch(const std::vector<std::string>& flags,
-                                  const Environment& environment);
-
-    ToolRun sysextctl(const std::vector<std::string>& args);
-    // sysextctl that must succeed.
+                                  std::optional<Environment> environment = {});
+    // Starts `argv` with `environment`, its standard error in the scratch
+    // directory's `name`.stderr; a test failure when it cannot start.
+    std::unique_ptr<Child> start(const std::vector<std::string>& argv,
+                                 const Environment& environment, const std::string& name);
+    // Runs sysextctl, which must succeed; its standard output.
     std::string control(const std::vector<std::string>& args);
 
-    std::filesystem::path home() const { return root_ / "home"; }
     std::filesystem::path scratch() const { return root_; }
+    std::filesystem::path home() const { return root_ / "home"; }
     std::filesystem::path logPath() const { return home() / "veltrinLogFile.txt"; }
-    void createEmptyLog() const;
-    std::string readLog() const;
-    // When a line holding `text` is first seen in the activity log.
-    std::optional<Clock::time_point> waitForLogText(const std::string& text, Seconds timeout) const;
-
-    // The activity log holds exactly these texts, each as one stamped line whose
-    // stamp lies between `from` and `to` (wall clock, local time).
-    void expectLog(const std::vector<std::string>& texts, std::time_t from, std::time_t to) const;
-    // The texts of the activity log's lines, checking the form of every line and
-    // that its stamp lies between `from` and `to`.
-    std::vector<std::string> logTexts(std::time_t from, std::time_t to) const;
+    void createEmptyLog() const { std::ofstream(logPath(), std::ios::binary); }
+    std::string readLog() const { return readFile(logPath()); }
+    // When a line holding `text` is first seen in the activity log (`log`, when
+    // not the scratch home's).
+    std::optional<Clock::time_point> waitForLogText(const std::string& text, Seconds timeout,
+                                                    const std::filesystem::path& log = {}) const;
+    // The activity log holds exactly these texts, stamped between `from` and now.
+    void expectLog(const std::vector<std::string>& texts, std::time_t from) const;
 
     // A run that ended by itself, status 0, about 6 s after `from` (the launch
     // pause and the exit timer; generous bounds, the machine is shared).
     void expectEndsAbout6sAfter(const ExitStatus& status, Clock::time_point from,
                                 const char* fromWhat) const;
-
-    // Prints what the child wrote to standard error, for a failing case.
-    void showStderr(const std::string& name) const;
 
   private:
     static std::filesystem::path suiteRoot_;
@@ -103,10 +102,5 @@ class E2eTest : public ::testing::Test {
     std::filesystem::path root_;
     int launches_ = 0;
 };
-
-// Waits `timeout` and reports whether the child is still running then.
-bool stillRunningAfter(Child& child, Seconds sinceStart);
-
-std::filesystem::path makeScratchDirectory(const std::string& prefix);
 
 }  // namespace e2e

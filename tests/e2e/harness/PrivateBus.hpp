@@ -16,12 +16,12 @@ class PrivateBus {
   public:
     // Starts both processes under `directory` (which must exist). On failure
     // returns nullptr and says why in `error`.
+    // Both end (SIGKILL) with the object.
     static std::unique_ptr<PrivateBus> start(const std::string& directory, std::string& error);
-    ~PrivateBus();
 
     const std::string& address() const { return address_; }
-    // The Reboot calls the stand-in has received, one line each.
-    std::vector<std::string> recordedCalls() const;
+    // The Reboot calls the stand-in has received since the last time, one line each.
+    std::vector<std::string> takeRecordedCalls() const;
     // Asks the bus itself who owns org.freedesktop.login1 and compares it with
     // the stand-in's own connection: empty when all is as it must be, else why not.
     std::string confirmLogindStandIn() const;
@@ -32,7 +32,6 @@ class PrivateBus {
     std::string directory_;
     std::string address_;
     std::string recorderName_;
-    std::string recordPath_;
     std::unique_ptr<Child> daemon_;
     std::unique_ptr<Child> recorder_;
 };
@@ -42,8 +41,5 @@ class PrivateBus {
 // pointed at `bus`, on which the logind stand-in is confirmed.
 std::string restartGuardViolation(const std::vector<std::string>& argv,
                                   const Environment& environment, const PrivateBus* bus);
-
-// The path of a program found on PATH, or empty.
-std::string findProgram(const std::string& name);
 
 }  // namespace e2e
