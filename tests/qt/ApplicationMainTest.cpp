@@ -1,12 +1,11 @@
-// applicationMain as the launcher gets it: the layout's delegate is connected
-// before the launch, and every way out (timer, Quit button, closing the window)
-// tells the delegate once and returns 0. One application per process: ctest
-// runs each case in a process of its own.
+// applicationMain as the launcher gets it, with a scripted delegate: every way
+// out tells the delegate once and returns 0, work posted after the end is
+// dropped, and the arguments are the command line as given. One application per
+// process: ctest runs each case in a process of its own.
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QPushButton>
-#include <cstdlib>
+#include <QWidget>
 #include <functional>
 #include <string>
 #include <thread>
@@ -24,13 +23,18 @@ std::function<void(platform::TimerTarget&)> onLaunch;
 
 class ScriptedDelegate final : public platform::ApplicationDelegate, public platform::TimerTarget {
   public:
-    void setWindow(std::shared_ptr<platform::Window> window) override { outlet(window); }
-    void setQuitButton(std::shared_ptr<platform::Button> button) override { outlet(button); }
-    void setMessageBox(std::shared_ptr<platform::TextField> field) override { outlet(field); }
-    void setMacOSMessageBox(std::shared_ptr<platform::TextField> field) override { outlet(field); }
-    void loadDriverWithSender(const void* /*sender*/) override { events += "load;"; }
-    void disableDriverWithSender(const void* /*sender*/) override { events += "disable;"; }
-
+    void setWindow(std::shared_ptr<platform::Window> value) override { outlets_ += value ? 1 : 0; }
+    void setQuitButton(std::shared_ptr<platform::Button> value) override {
+        outlets_ += value ? 1 : 0;
+    }
+    void setMessageBox(std::shared_ptr<platform::TextField> value) override {
+        outlets_ += value ? 1 : 0;
+    }
+    void setMacOSMessageBox(std::shared_ptr<platform::TextField> value) override {
+        outlets_ += value ? 1 : 0;
+    }
+    void loadDriverWithSender(const void* /*sender*/) override {}
+    void disableDriverWithSender(const void* /*sender*/) override {}
     void applicationDidFinishLaunching() override {
         events += "launch(" + std::to_string(outlets_) + " outlets);";
         onLaunch(*this);
@@ -43,19 +47,10 @@ class ScriptedDelegate final : public platform::ApplicationDelegate, public plat
     void applicationWillTerminate() override { events += "willTerminate;"; }
 
   private:
-    template <typename Outlet>
-    void outlet(const std::shared_ptr<Outlet>& value) {
-        outlets_ += value ? 1 : 0;
-    }
     int outlets_ = 0;
 };
 
-QWidget* launcherWindow() {
-    return QApplication::topLevelWidgets().value(0);
-}
-
-int runApplication(std::vector<std::string> arguments = {"launcher"}) {
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+int runApplication(std::vector<std::string> arguments) {
     std::vector<char*> argv;
     for (std::string& argument : arguments) {
         argv.push_back(argument.data());
@@ -64,47 +59,43 @@ int runApplication(std::vector<std::string> arguments = {"launcher"}) {
     return platform::applicationMain(static_cast<int>(arguments.size()), argv.data());
 }
 
-TEST(ApplicationMain, AnExitTimerEndsItOnceWithStatusZero) {
-    onLaunch = [](platform::TimerTarget& target) {
-        platform::scheduledTimerWithTimeInterval(0.005, target, false);
-    };
-    EXPECT_EQ(runApplication(), 0);
-    EXPECT_EQ(events, "launch(4 outlets);fire;willTerminate;");
-}
+struct WayOut {
+    const char* name;
+    std::function<void(platform::TimerTarget&)> onLaunch;
+    const char* events;
+};
 
-TEST(ApplicationMain, TheQuitButtonEndsIt) {
-    onLaunch = [](platform::TimerTarget&) {
-        launcherWindow()->findChild<QPushButton*>(QStringLiteral("quitButton"))->click();
-    };
-    EXPECT_EQ(runApplication(), 0);
-    EXPECT_EQ(events, "launch(4 outlets);willTerminate;");
-}
+class ApplicationMain : public ::testing::TestWithParam<WayOut> {};
 
-TEST(ApplicationMain, ClosingTheWindowEndsIt) {
-    onLaunch = [](platform::TimerTarget&) { launcherWindow()->close(); };
-    EXPECT_EQ(runApplication(), 0);
-    EXPECT_EQ(events, "launch(4 outlets);willTerminate;");
-}
-
-TEST(ApplicationMain, TheButtonsReachTheDelegateAndTimersLeftOverDoNotOutliveIt) {
-    onLaunch = [](platform::TimerTarget& target) {
-        QWidget* window = launcherWindow();
-        window->findChild<QPushButton*>(QStringLiteral("loadButton"))->click();
-        window->findChild<QPushButton*>(QStringLiteral("disableButton"))->click();
-        platform::scheduledTimerWithTimeInterval(3600.0, target, false);
-        platform::mainQueue().async([] { platform::terminate(nullptr); });
-    };
-    EXPECT_EQ(runApplication(), 0);
-    EXPECT_EQ(events, "launch(4 outlets);load;disable;willTerminate;");
+TEST_P(ApplicationMain, EndsOnceWithStatusZeroAndDropsLaterWork) {
+    onLaunch = GetParam().onLaunch;
+    EXPECT_EQ(runApplication({"launcher"}), 0);
+    EXPECT_EQ(events, GetParam().events);
     // A worker that answers after the end finds the queue closed, not a
     // destroyed application.
     std::thread([] { platform::mainQueue().async([] { events += "late;"; }); }).join();
-    EXPECT_EQ(events, "launch(4 outlets);load;disable;willTerminate;");
+    EXPECT_EQ(events, GetParam().events);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Ways, ApplicationMain,
+    ::testing::Values(
+        // The delegate terminates twice from its timer; a longer timer is left over.
+        WayOut{"ExitTimer",
+               [](platform::TimerTarget& target) {
+                   platform::scheduledTimerWithTimeInterval(0.005, target, false);
+                   platform::scheduledTimerWithTimeInterval(3600.0, target, false);
+               },
+               "launch(4 outlets);fire;willTerminate;"},
+        // Linux keeps no menu to quit from: closing the window is the user's quit.
+        WayOut{"ClosingTheWindow",
+               [](platform::TimerTarget&) { QApplication::topLevelWidgets().value(0)->close(); },
+               "launch(4 outlets);willTerminate;"}),
+    [](const auto& param) { return std::string(param.param.name); });
 
 // Qt takes the options it knows (-reverse) out of argv; the launcher reports
 // the command line as it was given, bytes that are not UTF-8 included.
-TEST(ApplicationMain, TheArgumentsAreTheCommandLineAsGivenBeforeQtSawIt) {
+TEST(ApplicationArguments, AreTheCommandLineAsGivenBeforeQtSawIt) {
     const std::vector<std::string> given{"launcher", "\xff\xfe", "-reverse", "", "-install"};
     std::vector<std::string> seen;
     onLaunch = [&seen](platform::TimerTarget&) {
