@@ -171,13 +171,8 @@ platform::LocalDateTime FakePlatform::localDateTime() const {
 }
 
 bool FakePlatform::isAtLeast(platform::OperatingSystemVersion version) const {
-    if (release_.major != version.major) {
-        return release_.major > version.major;
-    }
-    if (release_.minor != version.minor) {
-        return release_.minor > version.minor;
-    }
-    return release_.patch >= version.patch;
+    return std::tie(release_.major, release_.minor, release_.patch) >=
+           std::tie(version.major, version.minor, version.patch);
 }
 
 // ---- the activity log

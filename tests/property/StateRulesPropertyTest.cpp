@@ -67,8 +67,8 @@ struct Step {
     Action action = Action::run;
     std::size_t request = 0;
     std::int64_t value = 0;  // the result, or the run's length in milliseconds
-    std::string text;        // the description, or the installed version
-    std::string other;       // the offered version
+    std::string text{};      // the description, or the installed version
+    std::string other{};     // the offered version
 };
 
 class Generator {
@@ -79,35 +79,25 @@ class Generator {
 
     // `requests`: how many requests exist to be answered.
     Step next(std::size_t requests) {
-        Step step;
         const int roll = below(100);
         if (roll < 45 && requests > 0) {
-            step.request = static_cast<std::size_t>(below(static_cast<int>(requests)));
+            const auto request = static_cast<std::size_t>(below(static_cast<int>(requests)));
             const int kind = below(100);
             if (kind < 35) {
-                step.action = Action::complete;
-                step.value = result();
-            } else if (kind < 55) {
-                step.action = Action::fail;
-                step.text = text("abcXYZ %@d\n\xC3\xA9", 12);
-            } else if (kind < 80) {
-                step.action = Action::approve;
-            } else {
-                step.action = Action::replace;
-                step.text = text("0123456789.", 6);
-                step.other = text("0123456789.", 6);
+                return {Action::complete, request, result()};
             }
-        } else if (roll < 82) {
-            step.action = Action::run;
-            step.value = runMilliseconds();
-        } else if (roll < 90) {
-            step.action = Action::load;
-        } else if (roll < 98) {
-            step.action = Action::disable;
-        } else {
-            step.action = Action::quit;
+            if (kind < 55) {
+                return {Action::fail, request, 0, text("abcXYZ %@d\n\xC3\xA9", 12)};
+            }
+            if (kind < 80) {
+                return {Action::approve, request};
+            }
+            return {Action::replace, request, 0, text("0123456789.", 6), text("0123456789.", 6)};
         }
-        return step;
+        if (roll < 82) {
+            return {Action::run, 0, runMilliseconds()};
+        }
+        return {roll < 90 ? Action::load : roll < 98 ? Action::disable : Action::quit};
     }
 
   private:
@@ -124,16 +114,10 @@ class Generator {
     // at the same instant; sometimes long enough for every pending timer.
     std::int64_t runMilliseconds() {
         const int kind = below(10);
-        if (kind < 2) {
-            return 0;
-        }
-        if (kind < 6) {
-            return 250 * (1 + below(24));
-        }
-        if (kind < 9) {
-            return 1 + below(4000);
-        }
-        return 1 + below(12000);
+        return kind < 2   ? 0
+               : kind < 6 ? 250 * (1 + below(24))
+               : kind < 9 ? 1 + below(4000)
+                          : 1 + below(12000);
     }
 
     std::string text(std::string_view alphabet, int longest) {
@@ -167,12 +151,7 @@ fake::Event projected(fake::Event event) {
 }
 
 fake::Event event(Sink sink, Nanos time, std::int64_t number = 0, const void* object = nullptr) {
-    fake::Event e;
-    e.sink = sink;
-    e.time = seconds(time);
-    e.number = number;
-    e.object = object;
-    return e;
+    return {.time = seconds(time), .sink = sink, .number = number, .object = object};
 }
 
 // The launcher as the state rules describe it, on a run loop that runs what is
@@ -443,12 +422,9 @@ class Sequence {
             model.runUntil(model.now() + step.value * 1'000'000);
             return true;
         }
-        const bool answer = step.action == Action::complete || step.action == Action::fail ||
-                            step.action == Action::approve || step.action == Action::replace;
-        if (answer && step.request >= fake.requests().size()) {
-            return failed("request #" + std::to_string(step.request) +
-                          " was never submitted (the model expected " +
-                          std::to_string(model.requests()) + ")");
+        if (step.action <= Action::replace &&
+            step.request >= fake.requests().size()) {  // an answer
+            return failed("request #" + std::to_string(step.request) + " was never submitted");
         }
         switch (step.action) {
             case Action::complete:

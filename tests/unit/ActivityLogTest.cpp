@@ -214,34 +214,21 @@ class UnwritableLogTest : public ActivityLogTest {
     // whether the launch's two lines reached the file.
     void expectTheRunCarriedOn(bool launchLines) {
         const void* app = appAddress();
-        const auto written = [&](int second, const std::string& text) {
-            return launchLines ? fake::Trace{fake::ActivityLog(second, line(second, text))}
-                               : fake::Trace{};
-        };
         const std::string success =
             "Success:System extension operation successful. Please restart your computer.";
         EXPECT_EQ(
             fake.trace(),
-            concat(
-                {supportedLaunchStart(),
-                 {fake::Log(0, "Start:installing driver\n")},
-                 written(0, "Start:installing driver\n"),
-                 {fake::Status(0, "installing driver"),
-                  fake::Submit(1, platform::RequestKind::activation, dext(), app, queueAddress()),
-                  fake::Log(1, "Info:Command arguments=")},
-                 written(1, "Info:Command arguments="),
-                 {
-                     fake::Stdout(1, "[\"" + programPath() + "\", \"-install\"]\n"),
-                     fake::Scheduled(1, 1, 5.0, app),
-                     fake::Log(1, "Info:System Extension %@ requires user approval", {dext()}),
-                     fake::Status(1, "Extension " + dext() + " requires user approval"),
-                     fake::Invalidated(1, 1),
-                     fake::Log(5, success),
-                     fake::Status(5, success),
-                     fake::Scheduled(6, 2, 5.0, app),
-                     fake::Fired(11, 2),
-                     fake::Terminate(11, app),
-                 }}));
+            concat({installLaunch(launchLines),
+                    {
+                        fake::Log(1, "Info:System Extension %@ requires user approval", {dext()}),
+                        fake::Status(1, "Extension " + dext() + " requires user approval"),
+                        fake::Invalidated(1, 1),
+                        fake::Log(5, success),
+                        fake::Status(5, success),
+                        fake::Scheduled(6, 2, 5.0, app),
+                        fake::Fired(11, 2),
+                        fake::Terminate(11, app),
+                    }}));
         EXPECT_TRUE(fake.ended());
     }
 

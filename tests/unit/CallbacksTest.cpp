@@ -287,6 +287,7 @@ TEST_F(CallbackTest, KeepRunningOutlivesEveryTimerAndEveryLaterAnswer) {
                             }));
     EXPECT_TRUE(launcher::keepRunning);
     EXPECT_FALSE(fake.ended());
+    ASSERT_NE(fake.timer(4), nullptr);
     EXPECT_EQ(fake.timer(4)->state(), fake::FakeTimer::State::fired);
     EXPECT_EQ(launcher::exitTimer, nullptr);
 }

@@ -1,5 +1,6 @@
 // The launch sequence, the gate and the typical runs
 // of a command-line install, as whole traces with virtual times.
+#include <algorithm>
 #include <optional>
 
 #include "LauncherTest.hpp"
@@ -35,32 +36,13 @@ TEST_F(LauncherTest, TypicalInstallRunWithApprovalEndsSixSecondsAfterCompletionB
     fake.answerFinished(0, platform::RequestResult::completed);
     fake.runUntilNoTasksRemain();
 
-    const fake::Trace expected = concat(
-        {supportedLaunchStart(),
-         {
-             Log(0, "Start:installing driver\n"),
-             ActivityLog(0, stamp(0) + ":Start:installing driver\n\r\n"),
-             Status(0, "installing driver"),
-             Submit(1, RequestKind::activation, dext(), appAddress(), queueAddress()),
-             Log(1, "Info:Command arguments="),
-             ActivityLog(1, stamp(1) + ":Info:Command arguments=\r\n"),
-             Stdout(1, "[\"" + programPath() + "\", \"-install\"]\n"),
-             Scheduled(1, 1, 5.0, appAddress()),
-             ActivityLog(
-                 3, stamp(3) + ":Info:System Extension " + dext() + " requires user approval\r\n"),
-             Log(3, "Info:System Extension %@ requires user approval", {dext()}),
-             Status(3, "Extension " + dext() + " requires user approval"),
-             Invalidated(3, 1),
-             Log(20,
-                 "Success:System extension operation successful. Please restart your computer."),
-             Status(20,
-                    "Success:System extension operation successful. Please restart your computer."),
-             ActivityLog(20, stamp(20) + ":Success:System extension operation successful. Please "
-                                         "restart your computer.\r\n"),
-             Scheduled(21, 2, 5.0, appAddress()),
-             Fired(26, 2),
-             Terminate(26, appAddress()),
-         }});
+    const void* app = appAddress();
+    const fake::Trace expected =
+        concat({installLaunch(),
+                approval(3, dext()),
+                {Invalidated(3, 1)},
+                succeeded(20),
+                {Scheduled(21, 2, 5.0, app), Fired(26, 2), Terminate(26, app)}});
     EXPECT_EQ(fake.trace(), expected);
     EXPECT_TRUE(fake.ended());
     EXPECT_DOUBLE_EQ(fake.now(), 26.0);  // 6.0 s after the completion began
@@ -101,27 +83,11 @@ TEST_P(ModeTableTest, RunsTheRowAndEndsAtTheLaunchTimer) {
     EXPECT_EQ(fake.quitButton()->keyEquivalent(), "\r");
 
     fake.runUntilNoTasksRemain();
-    fake::Trace expected = concat({supportedLaunchStart(),
-                                   {
-                                       Log(0, row.logText),
-                                       ActivityLog(0, stamp(0) + ":" + row.logText + "\r\n"),
-                                       Status(0, row.statusText),
-                                       Submit(1, row.kind, dext(), appAddress(), queueAddress()),
-                                   }});
-    if (row.interactiveInstall) {
-        expected.push_back(Restart(1));  // after the submission
-    }
-    const fake::Trace rest{
-        Log(1, "Info:Command arguments="),
-        ActivityLog(1, stamp(1) + ":Info:Command arguments=\r\n"),
-        Stdout(1, "[\"" + programPath() + "\", \"" + row.flag + "\"]\n"),
-        Scheduled(1, 1, 5.0, appAddress()),
-        Fired(6, 1),
-        Terminate(6, appAddress()),
-    };
-    expected.insert(expected.end(), rest.begin(), rest.end());
-    EXPECT_EQ(fake.trace(),
-              expected);  // -install: the run without approval, ending 6.0 s after start
+    // For -install this is the run without approval, ending 6.0 s after start.
+    const fake::Trace expected =
+        concat({commandLineLaunch(row.flag, row.logText, row.statusText, row.kind),
+                {Fired(6, 1), Terminate(6, appAddress())}});
+    EXPECT_EQ(fake.trace(), expected);
     EXPECT_EQ(launcher::exitTimer, fake.timer(1));  // fireTimer leaves it as it was
 }
 
@@ -138,10 +104,10 @@ INSTANTIATE_TEST_SUITE_P(
 // ---------------------------------------------------------------- flag selection
 
 struct Selection {
-    std::vector<std::string> arguments;  // the whole argv, program path included
-    std::optional<RequestKind> kind;     // none: interactive use
-    bool interactiveInstall;
     const char* name;
+    std::optional<RequestKind> kind;  // none: interactive use
+    bool interactiveInstall;
+    std::vector<std::string> arguments;  // the whole argv, program path included
 };
 
 class FlagSelectionTest : public LauncherTest, public ::testing::WithParamInterface<Selection> {};
@@ -163,73 +129,57 @@ TEST_P(FlagSelectionTest, SelectsTheExpectedMode) {
     if (commandLine) {
         EXPECT_EQ(fake.requests()[0]->kind(), *selection.kind);
     }
-    std::size_t restarts = 0;
-    std::size_t scheduled = 0;
-    for (const fake::Event& event : fake.trace()) {
-        restarts += event.sink == fake::Sink::restart ? 1 : 0;
-        scheduled += event.sink == fake::Sink::timerScheduled ? 1 : 0;
-    }
-    EXPECT_EQ(restarts, selection.interactiveInstall ? 1u : 0u);
-    EXPECT_EQ(scheduled, commandLine ? 1u : 0u);
+    const auto count = [&](fake::Sink sink) {
+        return std::count_if(fake.trace().begin(), fake.trace().end(),
+                             [&](const fake::Event& event) { return event.sink == sink; });
+    };
+    EXPECT_EQ(count(fake::Sink::restart), selection.interactiveInstall ? 1 : 0);
+    EXPECT_EQ(count(fake::Sink::timerScheduled), commandLine ? 1 : 0);
 }
 
-const std::string path =
-    "/Applications/veltrin_Driverkit_Launcher.app/Contents/MacOS/veltrin_Driverkit_Launcher";
+const std::string path(fake::FakePlatform::programPath);
+constexpr auto activation = RequestKind::activation;
+constexpr auto deactivation = RequestKind::deactivation;
+constexpr auto none = std::nullopt;
 
 INSTANTIATE_TEST_SUITE_P(
     Flags, FlagSelectionTest,
     ::testing::Values(
-        Selection{{path, "-uninstall", "-install"},
-                  RequestKind::activation,
-                  false,
-                  "UninstallThenInstall"},
-        Selection{{path, "-install", "-uninstall"},
-                  RequestKind::activation,
-                  false,
-                  "InstallThenUninstall"},
-        Selection{{path, "-install", "-installInteractive"},
-                  RequestKind::activation,
-                  false,
-                  "InstallAndInteractive"},
-        Selection{{path, "-installInteractive", "-install"},
-                  RequestKind::activation,
-                  false,
-                  "InteractiveAndInstall"},
-        Selection{{path, "-installInteractive", "-uninstall"},
-                  RequestKind::deactivation,
-                  false,
-                  "InteractiveAndUninstall"},
+        Selection{"UninstallThenInstall", activation, false, {path, "-uninstall", "-install"}},
+        Selection{"InstallThenUninstall", activation, false, {path, "-install", "-uninstall"}},
         Selection{
-            {path, "a", "b", "c", "-uninstall"}, RequestKind::deactivation, false, "FlagLast"},
-        Selection{{path, "x", "-installInteractive", "y"},
-                  RequestKind::activation,
-                  true,
-                  "FlagInTheMiddle"},
-        Selection{{"-uninstall"}, RequestKind::deactivation, false, "FlagAsProgramPath"},
+            "InstallAndInteractive", activation, false, {path, "-install", "-installInteractive"}},
         Selection{
-            {"-install", "-uninstall"}, RequestKind::activation, false, "InstallAsProgramPathWins"},
-        Selection{{path, "-Install"}, std::nullopt, false, "OtherCase"},
-        Selection{{path, "-INSTALL"}, std::nullopt, false, "UpperCase"},
-        Selection{{path, "-installinteractive"}, std::nullopt, false, "OtherCaseInteractive"},
-        Selection{{path, "--install"}, std::nullopt, false, "DoubledDash"},
-        Selection{{path, "--uninstall"}, std::nullopt, false, "DoubledDashUninstall"},
-        Selection{{path, "-install2"}, std::nullopt, false, "Suffix"},
-        Selection{{path, "-install "}, std::nullopt, false, "TrailingBlank"},
-        Selection{{path, " -install"}, std::nullopt, false, "LeadingBlank"},
-        Selection{{path, "-installInteractiveX"}, std::nullopt, false, "SuffixInteractive"},
-        Selection{{path, "-uninstal"}, std::nullopt, false, "Shortened"},
-        Selection{{path, "install"}, std::nullopt, false, "NoDash"},
-        Selection{{path, "-install=1"}, std::nullopt, false, "WithValue"},
-        Selection{{path}, std::nullopt, false, "ProgramPathOnly"},
-        Selection{{}, std::nullopt, false, "NoArgumentsAtAll"}),
+            "InteractiveAndInstall", activation, false, {path, "-installInteractive", "-install"}},
+        Selection{"InteractiveAndUninstall",
+                  deactivation,
+                  false,
+                  {path, "-installInteractive", "-uninstall"}},
+        Selection{"FlagLast", deactivation, false, {path, "a", "b", "c", "-uninstall"}},
+        Selection{"FlagInTheMiddle", activation, true, {path, "x", "-installInteractive", "y"}},
+        Selection{"FlagAsProgramPath", deactivation, false, {"-uninstall"}},
+        Selection{"InstallAsProgramPathWins", activation, false, {"-install", "-uninstall"}},
+        Selection{"OtherCase", none, false, {path, "-Install"}},
+        Selection{"UpperCase", none, false, {path, "-INSTALL"}},
+        Selection{"OtherCaseInteractive", none, false, {path, "-installinteractive"}},
+        Selection{"DoubledDash", none, false, {path, "--install"}},
+        Selection{"DoubledDashUninstall", none, false, {path, "--uninstall"}},
+        Selection{"Suffix", none, false, {path, "-install2"}},
+        Selection{"TrailingBlank", none, false, {path, "-install "}},
+        Selection{"LeadingBlank", none, false, {path, " -install"}},
+        Selection{"SuffixInteractive", none, false, {path, "-installInteractiveX"}},
+        Selection{"Shortened", none, false, {path, "-uninstal"}},
+        Selection{"NoDash", none, false, {path, "install"}},
+        Selection{"WithValue", none, false, {path, "-install=1"}},
+        Selection{"ProgramPathOnly", none, false, {path}},
+        Selection{"NoArgumentsAtAll", none, false, {}}),
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 // ---------------------------------------------------------------- the gate
 
 struct UnsupportedRelease {
     long major, minor, patch;
-    const char* firstLine;
-    const char* secondLine;
+    const char* name;
 };
 
 class UnsupportedReleaseTest : public LauncherTest,
@@ -242,11 +192,13 @@ TEST_P(UnsupportedReleaseTest, InstallShowsTheMessageAndDoesNothingElse) {
     fake.launch({"-install"});
     fake.runUntilNoTasksRemain();
 
-    EXPECT_EQ(fake.trace(), (fake::Trace{
-                                Stdout(0, release.firstLine),
-                                Stdout(0, release.secondLine),
-                                Release(0, "This is an unsupported operating System"),
-                            }));
+    const std::string name = release.name;
+    EXPECT_EQ(fake.trace(),
+              (fake::Trace{
+                  Stdout(0, "Running on " + name + "\n"),
+                  Stdout(0, "This driver was not built for macOS " + name + ". Exiting\n"),
+                  Release(0, "This is an unsupported operating System"),
+              }));
     EXPECT_FALSE(launcher::logFileURL.has_value());
     EXPECT_FALSE(launcher::commandLineMode);
     EXPECT_EQ(launcher::exitTimer, nullptr);
@@ -259,23 +211,12 @@ TEST_P(UnsupportedReleaseTest, InstallShowsTheMessageAndDoesNothingElse) {
     EXPECT_DOUBLE_EQ(fake.now(), 0.0);  // and no pause
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Releases, UnsupportedReleaseTest,
-    ::testing::Values(UnsupportedRelease{12, 7, 6, "Running on Monterey\n",
-                                         "This driver was not built for macOS Monterey. Exiting\n"},
-                      UnsupportedRelease{12, 0, 0, "Running on Monterey\n",
-                                         "This driver was not built for macOS Monterey. Exiting\n"},
-                      UnsupportedRelease{11, 7, 0, "Running on Big Sur\n",
-                                         "This driver was not built for macOS Big Sur. Exiting\n"},
-                      UnsupportedRelease{11, 3, 0, "Running on Big Sur\n",
-                                         "This driver was not built for macOS Big Sur. Exiting\n"},
-                      UnsupportedRelease{
-                          12, 99, 99, "Running on Monterey\n",
-                          "This driver was not built for macOS Monterey. Exiting\n"}),
-    [](const auto& testInfo) {
-        return "R" + std::to_string(testInfo.param.major) + "_" +
-               std::to_string(testInfo.param.minor) + "_" + std::to_string(testInfo.param.patch);
-    });
+INSTANTIATE_TEST_SUITE_P(Releases, UnsupportedReleaseTest,
+                         ::testing::Values(UnsupportedRelease{12, 7, 6, "Monterey"},
+                                           UnsupportedRelease{12, 0, 0, "Monterey"},
+                                           UnsupportedRelease{12, 99, 99, "Monterey"},
+                                           UnsupportedRelease{11, 7, 0, "Big Sur"},
+                                           UnsupportedRelease{11, 3, 0, "Big Sur"}));
 
 class SupportedReleaseTest
     : public LauncherTest,

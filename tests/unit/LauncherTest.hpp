@@ -70,6 +70,31 @@ class LauncherTest : public ::testing::Test {
         };
     }
 
+    // A command-line launch up to its exit timer; `logged`: the activity log takes the lines.
+    fake::Trace commandLineLaunch(const std::string& flag, const std::string& start,
+                                  const std::string& status, platform::RequestKind kind,
+                                  bool logged = true) {
+        const auto written = [&](int s, const std::string& text) {
+            return logged ? fake::Trace{fake::ActivityLog(s, line(s, text))} : fake::Trace{};
+        };
+        const fake::Trace restart =
+            flag == "-installInteractive" ? fake::Trace{fake::Restart(1)} : fake::Trace{};
+        return concat(
+            {supportedLaunchStart(),
+             {fake::Log(0, start)},
+             written(0, start),
+             {fake::Status(0, status), fake::Submit(1, kind, dext(), appAddress(), queueAddress())},
+             restart,
+             {fake::Log(1, "Info:Command arguments=")},
+             written(1, "Info:Command arguments="),
+             {fake::Stdout(1, "[\"" + programPath() + "\", \"" + flag + "\"]\n"),
+              fake::Scheduled(1, 1, 5.0, appAddress())}});
+    }
+    fake::Trace installLaunch(bool logged = true) {
+        return commandLineLaunch("-install", "Start:installing driver\n", "installing driver",
+                                 platform::RequestKind::activation, logged);
+    }
+
     // The three reports of each answer, in the order the launcher gives them, at second s.
     static fake::Trace succeeded(int s) {
         const std::string text =
