@@ -2,32 +2,53 @@
 // test ever reads or writes the real user's state.
 #pragma once
 
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
 #include <string>
 
 #include "StateStore.hpp"
 
 namespace sysext::testing {
 
+inline std::string readFileBytes(const std::filesystem::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
 class ScratchStateHome {
   public:
-    ScratchStateHome();
+    ScratchStateHome() {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "sysext-test-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) {
+            throw std::runtime_error("mkdtemp failed");
+        }
+        root_ = pattern;
+        ::setenv("HOME", root_.c_str(), 1);
+        ::setenv("XDG_STATE_HOME", (root_ / "state-home").c_str(), 1);
+    }
     ScratchStateHome(const ScratchStateHome&) = delete;
     ScratchStateHome& operator=(const ScratchStateHome&) = delete;
-    ~ScratchStateHome();
+    ~ScratchStateHome() {
+        std::error_code ignored;
+        std::filesystem::remove_all(root_, ignored);
+    }
 
     const std::filesystem::path& root() const { return root_; }
-    StatePaths paths() const;
+    StatePaths paths() const { return StatePaths{root_ / "state-home" / "veltrin-sysext"}; }
     StateStore store() const { return StateStore(paths()); }
-
     // The state file's bytes; empty when there is none.
-    std::string stateBytes() const;
-    void writeStateBytes(const std::string& bytes) const;
+    std::string stateBytes() const { return readFileBytes(paths().stateFile()); }
+    void writeStateBytes(const std::string& bytes) const {
+        std::filesystem::create_directories(paths().directory);
+        std::ofstream(paths().stateFile(), std::ios::binary | std::ios::trunc) << bytes;
+    }
 
   private:
     std::filesystem::path root_;
 };
-
-std::string readFileBytes(const std::filesystem::path& path);
 
 }  // namespace sysext::testing

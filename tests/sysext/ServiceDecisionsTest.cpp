@@ -1,205 +1,140 @@
+// Every answer of the service, decided on a state in memory: a state given as
+// the records of its file, a script of requests and restarts, the steps taken,
+// what the failures say, and the whole state afterwards.
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "ServiceDecisions.hpp"
-#include "ServiceErrors.hpp"
+#include "StateFormat.hpp"
 
 namespace sysext {
 namespace {
 
-const std::string id = "com.example.driver";
+const std::string id = "com.a.b";
 const DextBundle offered{id, {"2.0.0", "5"}};
 
-ServiceState withInstalled(BundleVersion version, LiveState live = LiveState::activatedEnabled) {
-    ServiceState state;
-    state.approved.insert(id);
-    state.extensions[id].live = LiveExtension{std::move(version), live};
-    return state;
-}
+struct Case {
+    const char* name;
+    std::string before;  // records of the state file
+    std::string script;  // "activate T", "check T", "approve", "deny", "answer N" (1 replaces),
+                         // "deactivate", "reboot", each followed by ";"
+    std::string steps;   // "await;", "undecided;", "finish R;", "fail CODE;", "ask OLD by NEW;"
+    std::string after;
+    std::string mentions = "";
+};
 
-platform::Result finished(const Step& step) {
-    const auto* finish = std::get_if<Finish>(&step);
-    EXPECT_NE(finish, nullptr) << "step is not a finish";
-    return finish ? finish->result : -99;
-}
-
-platform::Error failed(const Step& step) {
-    const auto* fail = std::get_if<Fail>(&step);
-    EXPECT_NE(fail, nullptr) << "step is not a failure";
-    return fail ? fail->error : platform::Error{};
-}
-
-bool mentions(const platform::Error& error, const std::string& text) {
-    return error.localizedDescription.find(text) != std::string::npos;
-}
-
-TEST(ActivationOfANewExtension, WaitsForApprovalThenCompletes) {
-    ServiceState state;
-    EXPECT_TRUE(std::holds_alternative<AwaitApproval>(beginActivation(state, offered, "t1")));
-    EXPECT_EQ(state.extensions[id].live->state, LiveState::activatedWaitingForUser);
-    EXPECT_EQ(state.pendingApprovals[id], "t1");
-
-    EXPECT_FALSE(checkApproval(state, id, "t1")) << "decided before the user did";
-
-    approve(state, id);
-    EXPECT_EQ(state.extensions[id].live->state, LiveState::activatedEnabled);
-    const auto decided = checkApproval(state, id, "t1");
-    ASSERT_TRUE(decided);
-    EXPECT_EQ(finished(*decided), platform::RequestResult::completed);
-    EXPECT_FALSE(state.pendingApprovals.contains(id));
-    EXPECT_EQ(state.extensions[id].live->version, offered.version);
-}
-
-TEST(ActivationOfANewExtension, CompletesAtOnceWhenAlreadyApproved) {
-    ServiceState state;
-    state.approved.insert(id);
-    EXPECT_EQ(finished(beginActivation(state, offered, "t1")), platform::RequestResult::completed);
-    EXPECT_EQ(state.extensions[id].live,
-              (LiveExtension{offered.version, LiveState::activatedEnabled}));
-    EXPECT_TRUE(state.pendingApprovals.empty());
-}
-
-TEST(ActivationOfANewExtension, ALaterRequestSupersedesTheWaitingOne) {
-    ServiceState state;
-    beginActivation(state, offered, "first");
-    beginActivation(state, offered, "second");
-    const auto older = checkApproval(state, id, "first");
-    ASSERT_TRUE(older);
-    EXPECT_EQ(failed(*older).code, ErrorCode::requestSuperseded);
-    EXPECT_EQ(failed(*older).domain, "OSSystemExtensionErrorDomain");
-    EXPECT_FALSE(checkApproval(state, id, "second")) << "the newer one still waits";
-}
-
-TEST(ActivationOfANewExtension, FailsIfDeniedOrRemovedWhileWaiting) {
-    ServiceState denied;
-    beginActivation(denied, offered, "t1");
-    denied.policies[id] = Policy::deny;
-    const auto refused = checkApproval(denied, id, "t1");
-    ASSERT_TRUE(refused);
-    EXPECT_EQ(failed(*refused).code, ErrorCode::forbiddenBySystemPolicy);
-    EXPECT_FALSE(denied.extensions.contains(id)) << "a refused extension stays listed";
-
-    ServiceState removed;
-    beginActivation(removed, offered, "t1");
-    EXPECT_EQ(finished(beginDeactivation(removed, id)), platform::RequestResult::completed);
-    const auto canceled = checkApproval(removed, id, "t1");
-    ASSERT_TRUE(canceled);
-    EXPECT_EQ(failed(*canceled).code, ErrorCode::requestCanceled);
-}
-
-TEST(ActivationOfANewExtension, IsForbiddenByADenyPolicyWithAWayOut) {
-    ServiceState state;
-    state.policies[id] = Policy::deny;
-    const ServiceState before = state;
-    const auto error = failed(beginActivation(state, offered, "t1"));
-    EXPECT_EQ(error.code, ErrorCode::forbiddenBySystemPolicy);
-    EXPECT_TRUE(mentions(error, "sysextctl policy " + id + " allow"));
-    EXPECT_EQ(state, before);
-}
-
-TEST(ActivationOfTheInstalledVersion, CompletesWithoutAskingAboutReplacement) {
-    ServiceState state = withInstalled(offered.version);
-    const ServiceState before = state;
-    EXPECT_EQ(finished(beginActivation(state, offered, "t1")), platform::RequestResult::completed);
-    EXPECT_EQ(state, before);
-}
-
-TEST(ActivationOfTheInstalledVersion, AsksEveryTimeInDeveloperMode) {
-    ServiceState state = withInstalled(offered.version);
-    state.developerMode = true;
-    EXPECT_TRUE(std::holds_alternative<AskReplacement>(beginActivation(state, offered, "t1")));
-}
-
-TEST(ActivationOfTheInstalledVersion, StillWaitsForTheRestartThatBringsItIn) {
-    ServiceState state = withInstalled(offered.version, LiveState::activatedWaitingForReboot);
-    EXPECT_EQ(finished(beginActivation(state, offered, "t1")),
-              platform::RequestResult::willCompleteAfterReboot);
-}
-
-class ActivationOverAnotherVersion : public ::testing::TestWithParam<BundleVersion> {};
-
-TEST_P(ActivationOverAnotherVersion, OffersBothVersionsForReplacement) {
-    ServiceState state = withInstalled(GetParam());
-    const Step step = beginActivation(state, offered, "t1");
-    const auto* ask = std::get_if<AskReplacement>(&step);
-    ASSERT_NE(ask, nullptr);
-    EXPECT_EQ(ask->existing.bundleIdentifier, id);
-    EXPECT_EQ(ask->existing.bundleShortVersion, GetParam().shortVersion);
-    EXPECT_EQ(ask->existing.bundleVersion, GetParam().build);
-    EXPECT_EQ(ask->offered.bundleShortVersion, "2.0.0");
-    EXPECT_EQ(ask->offered.bundleVersion, "5");
-}
-
-INSTANTIATE_TEST_SUITE_P(OlderNewerOrOtherBuild, ActivationOverAnotherVersion,
-                         ::testing::Values(BundleVersion{"1.9.0", "5"}, BundleVersion{"3.0", "1"},
-                                           BundleVersion{"2.0.0", "4"}));
-
-TEST(Replacement, ReplacesAtOnceWhenNotInUse) {
-    ServiceState state = withInstalled({"1.0.0", "1"});
-    EXPECT_EQ(finished(answerReplacement(state, offered, platform::Replacement::replace)),
-              platform::RequestResult::completed);
-    EXPECT_EQ(state.extensions[id].live,
-              (LiveExtension{offered.version, LiveState::activatedEnabled}));
-    EXPECT_FALSE(state.extensions[id].uninstallingOnReboot);
-}
-
-TEST(Replacement, WaitsForTheRestartWhileBusyAndTheRestartCompletesIt) {
-    ServiceState state = withInstalled({"1.0.0", "1"});
-    state.busy.insert(id);
-    EXPECT_EQ(finished(answerReplacement(state, offered, platform::Replacement::replace)),
-              platform::RequestResult::willCompleteAfterReboot);
-    EXPECT_EQ(state.extensions[id].uninstallingOnReboot, (BundleVersion{"1.0.0", "1"}));
-    EXPECT_EQ(state.extensions[id].live->state, LiveState::activatedWaitingForReboot);
-
-    reboot(state);
-    EXPECT_FALSE(state.extensions[id].uninstallingOnReboot);
-    EXPECT_EQ(state.extensions[id].live,
-              (LiveExtension{offered.version, LiveState::activatedEnabled}));
-    EXPECT_TRUE(state.busy.empty());
-}
-
-TEST(Replacement, AnyAnswerButReplaceCancelsAndChangesNothing) {
-    for (const platform::ReplacementAction answer :
-         {platform::Replacement::cancel, std::int64_t{2}, std::int64_t{-1}, INT64_MIN}) {
-        ServiceState state = withInstalled({"1.0.0", "1"});
-        const ServiceState before = state;
-        const auto error = failed(answerReplacement(state, offered, answer));
-        EXPECT_EQ(error.code, ErrorCode::requestCanceled) << answer;
-        EXPECT_TRUE(mentions(error, "canceled"));
-        EXPECT_EQ(state, before);
+std::string text(const std::optional<Step>& step, std::string& descriptions) {
+    if (!step) {
+        return "undecided;";
     }
+    if (const auto* finish = std::get_if<Finish>(&*step)) {
+        return "finish " + std::to_string(finish->result) + ";";
+    }
+    if (const auto* fail = std::get_if<Fail>(&*step)) {
+        EXPECT_EQ(fail->error.domain, "OSSystemExtensionErrorDomain");
+        descriptions += fail->error.localizedDescription + "\n";
+        return "fail " + std::to_string(fail->error.code) + ";";
+    }
+    if (const auto* ask = std::get_if<AskReplacement>(&*step)) {
+        EXPECT_EQ(ask->existing.bundleIdentifier + ask->offered.bundleIdentifier, id + id);
+        return "ask " + ask->existing.bundleShortVersion + " (" + ask->existing.bundleVersion +
+               ") by " + ask->offered.bundleShortVersion + " (" + ask->offered.bundleVersion + ");";
+    }
+    return "await;";
 }
 
-TEST(Deactivation, RemovesAnIdleExtension) {
-    ServiceState state = withInstalled({"1.0.0", "1"});
-    EXPECT_EQ(finished(beginDeactivation(state, id)), platform::RequestResult::completed);
-    EXPECT_FALSE(state.extensions.contains(id));
-    EXPECT_TRUE(state.approved.contains(id)) << "the user's approval outlives the extension";
+std::string records(const ServiceState& state) {
+    const std::string bytes = serializeState(state);
+    const std::size_t from = bytes.find("developer off\n") == std::string::npos ? 38 : 52;
+    return bytes.substr(from, bytes.size() - from - 4);
 }
 
-TEST(Deactivation, OfABusyExtensionWaitsForTheRestart) {
-    ServiceState state = withInstalled({"1.0.0", "1"});
-    state.busy.insert(id);
-    EXPECT_EQ(finished(beginDeactivation(state, id)),
-              platform::RequestResult::willCompleteAfterReboot);
-    EXPECT_FALSE(state.extensions[id].live);
-    EXPECT_EQ(state.extensions[id].uninstallingOnReboot, (BundleVersion{"1.0.0", "1"}));
+class Decisions : public ::testing::TestWithParam<Case> {};
 
-    reboot(state);
-    EXPECT_FALSE(state.extensions.contains(id));
+TEST_P(Decisions, TakeTheseStepsAndLeaveThisState) {
+    const Case& c = GetParam();
+    const std::string developer = c.before.starts_with("developer") ? "" : "developer off\n";
+    auto state =
+        parseState("veltrin-sysext-state 1\nrelease 14.0.0\n" + developer + c.before + "end\n");
+    ASSERT_TRUE(state) << state.error();
+    std::string steps;
+    std::string descriptions;
+    std::istringstream script(c.script);
+    for (std::string verb, argument; std::getline(script >> std::ws, verb, ';');) {
+        std::istringstream words(verb);
+        words >> verb >> argument;
+        if (verb == "activate") {
+            steps += text(beginActivation(*state, offered, argument), descriptions);
+        } else if (verb == "check") {
+            steps += text(checkApproval(*state, id, argument), descriptions);
+        } else if (verb == "answer") {
+            steps += text(answerReplacement(*state, offered, std::stoll(argument)), descriptions);
+        } else if (verb == "deactivate") {
+            steps += text(beginDeactivation(*state, id), descriptions);
+        } else if (verb == "approve") {
+            approve(*state, id);
+        } else if (verb == "deny") {
+            state->policies[id] = Policy::deny;
+        } else {
+            ASSERT_EQ(verb, "reboot");
+            reboot(*state);
+        }
+    }
+    EXPECT_EQ(steps, c.steps);
+    EXPECT_EQ(records(*state), c.after);
+    EXPECT_NE(descriptions.find(c.mentions), std::string::npos) << descriptions;
 }
 
-TEST(Deactivation, OfNothingInstalledFailsAndSaysSo) {
-    ServiceState empty;
-    const auto error = failed(beginDeactivation(empty, id));
-    EXPECT_EQ(error.code, ErrorCode::extensionNotFound);
-    EXPECT_TRUE(mentions(error, id + " is not installed"));
+const std::string enabled = "extension com.a.b 2.0.0 5 activated enabled\napproved com.a.b\n";
+const std::string waiting = "extension com.a.b 2.0.0 5 activated waiting for user\n";
+const std::string older = "extension com.a.b 1.0.0 1 activated enabled\napproved com.a.b\n";
+const std::string olderBusy = older + "busy com.a.b\n";
+const std::string leaving =
+    "extension com.a.b 1.0.0 1 terminated waiting to uninstall on reboot\n"
+    "approved com.a.b\nbusy com.a.b\n";
 
-    // A version only waiting to go at the restart is no longer installed.
-    ServiceState leaving = withInstalled({"1.0.0", "1"});
-    leaving.busy.insert(id);
-    beginDeactivation(leaving, id);
-    EXPECT_EQ(failed(beginDeactivation(leaving, id)).code, ErrorCode::extensionNotFound);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Service, Decisions,
+    ::testing::Values(
+        Case{"NewCompletesOnceApproved", "", "activate t1; check t1; approve; check t1;",
+             "await;undecided;finish 0;", enabled},
+        Case{"NewAlreadyApproved", "approved com.a.b\n", "activate t1;", "finish 0;", enabled},
+        Case{"LaterRequestSupersedes", "", "activate t1; activate t2; check t1; check t2;",
+             "await;await;fail 12;undecided;", waiting + "pending com.a.b t2\n", "superseded"},
+        Case{"DeniedWhileWaiting", "", "activate t1; deny; check t1;", "await;fail 10;",
+             "policy com.a.b deny\n", "sysextctl policy com.a.b allow"},
+        Case{"RemovedWhileWaiting", "", "activate t1; deactivate; check t1;",
+             "await;finish 0;fail 11;", "", "canceled"},
+        Case{"DeniedByPolicy", "policy com.a.b deny\n", "activate t1;", "fail 10;",
+             "policy com.a.b deny\n", "sysextctl policy com.a.b allow"},
+        Case{"SameVersionCompletesWithoutAsking", enabled, "activate t1;", "finish 0;", enabled},
+        Case{"SameVersionAsksInDeveloperMode", "developer on\n" + enabled, "activate t1;",
+             "ask 2.0.0 (5) by 2.0.0 (5);", "developer on\n" + enabled},
+        Case{"SameVersionWaitingForRestart",
+             "extension com.a.b 2.0.0 5 activated waiting for reboot\n", "activate t1;",
+             "finish 1;", "extension com.a.b 2.0.0 5 activated waiting for reboot\n"},
+        Case{"OlderVersionAsks", older, "activate t1;", "ask 1.0.0 (1) by 2.0.0 (5);", older},
+        Case{"NewerVersionAsks", "extension com.a.b 3.0 1 activated enabled\n", "activate t1;",
+             "ask 3.0 (1) by 2.0.0 (5);", "extension com.a.b 3.0 1 activated enabled\n"},
+        Case{"OtherBuildAsks", "extension com.a.b 2.0.0 4 activated enabled\n", "activate t1;",
+             "ask 2.0.0 (4) by 2.0.0 (5);", "extension com.a.b 2.0.0 4 activated enabled\n"},
+        Case{"ReplaceIdle", older, "answer 1;", "finish 0;", enabled},
+        Case{"ReplaceBusy", olderBusy, "answer 1;", "finish 1;",
+             "extension com.a.b 2.0.0 5 activated waiting for reboot\n" + leaving},
+        Case{"ReplaceBusyThenRestart", olderBusy, "answer 1; reboot;", "finish 1;", enabled},
+        Case{"AnyAnswerButReplaceCancels", older,
+             "answer 0; answer 2; answer -1; answer -9223372036854775808;",
+             "fail 11;fail 11;fail 11;fail 11;", older, "canceled"},
+        // The user's approval outlives the extension.
+        Case{"DeactivateIdle", older, "deactivate;", "finish 0;", "approved com.a.b\n"},
+        Case{"DeactivateBusyThenRestart", olderBusy, "deactivate; reboot;", "finish 1;",
+             "approved com.a.b\n"},
+        Case{"DeactivateNothing", "", "deactivate;", "fail 4;", "", "com.a.b is not installed"},
+        // A version only waiting to go at the restart is no longer installed.
+        Case{"DeactivateWhatIsLeaving", olderBusy, "deactivate; deactivate;", "finish 1;fail 4;",
+             leaving}),
+    [](const auto& param) { return std::string(param.param.name); });
 
 }  // namespace
 }  // namespace sysext
