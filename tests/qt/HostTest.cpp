@@ -19,8 +19,7 @@ namespace {
 TEST(HomeDirectory, IsAnAbsoluteHomeElseThePasswordDatabase) {
     const passwd* entry = ::getpwuid(::getuid());
     const std::string database = entry != nullptr && entry->pw_dir != nullptr ? entry->pw_dir : "/";
-    const char* saved = std::getenv("HOME");
-    const std::string restore = saved != nullptr ? saved : "";
+    const std::string restore = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
     for (const auto& [home, expected] : std::vector<std::pair<const char*, std::string>>{
              {"/tmp/some where/ü", "/tmp/some where/ü"},
              {"", database},
