@@ -16,11 +16,6 @@ class AppDelegate final : public platform::ApplicationDelegate,
                           public platform::TimerTarget,
                           public platform::SystemExtensionRequestDelegate {
 public:
-    AppDelegate();
-    AppDelegate(const AppDelegate&) = delete;
-    AppDelegate& operator=(const AppDelegate&) = delete;
-    ~AppDelegate() override;
-
     const std::shared_ptr<platform::Window>& window() const { return window_; }
     void setWindow(std::shared_ptr<platform::Window> window) override;
     const std::shared_ptr<platform::Button>& quitButton() const { return quitButton_; }
@@ -33,12 +28,14 @@ public:
     void loadDriverWithSender(const void* sender) override;
     void disableDriverWithSender(const void* sender) override;
 
-    void activateDriver();
-    void deactivateDriver();
-
     void applicationDidFinishLaunching() override;
     void fireTimer() override;
     void applicationWillTerminate() override;
+
+    AppDelegate();
+    AppDelegate(const AppDelegate&) = delete;
+    AppDelegate& operator=(const AppDelegate&) = delete;
+    ~AppDelegate() override;
 
     void requestDidFinishWithResult(platform::SystemExtensionRequest& request,
                                     platform::Result result) override;
@@ -50,6 +47,10 @@ public:
         const platform::ExtensionProperties& replacement) override;
 
 private:
+    // Internal: reached through the buttons and the launch sequence only.
+    void activateDriver();
+    void deactivateDriver();
+
     void showStatus(std::string_view text);
     void scheduleExitTimer();
 
