@@ -8,19 +8,19 @@
 namespace platform {
 
 class Window {
-public:
+  public:
     virtual ~Window() = default;
 };
 
 class TextField {
-public:
+  public:
     virtual ~TextField() = default;
     // Replaces the whole shown text.
     virtual void setStringValue(std::string_view text) = 0;
 };
 
 class Button {
-public:
+  public:
     virtual ~Button() = default;
     // A one-character text; pressing that key activates the button ("\r" is Return).
     virtual void setKeyEquivalent(std::string_view key) = 0;
@@ -29,7 +29,7 @@ public:
 // What the window layout talks to: the application's delegate, the owner of the
 // four outlets and the target of the two buttons.
 class ApplicationDelegate {
-public:
+  public:
     virtual ~ApplicationDelegate() = default;
 
     virtual void setWindow(std::shared_ptr<Window> window) = 0;

@@ -7,7 +7,7 @@
 namespace platform {
 
 class DispatchQueue {
-public:
+  public:
     virtual ~DispatchQueue() = default;
     // May be called from any thread.
     virtual void async(std::function<void()> work) = 0;

@@ -8,7 +8,7 @@
 namespace platform {
 
 class FileHandle {
-public:
+  public:
     // Releasing the handle closes the file.
     virtual ~FileHandle() = default;
     // Writes all bytes at the end of the file, continuing a short write; stops

@@ -39,7 +39,7 @@ struct Error {
 class SystemExtensionRequest;
 
 class SystemExtensionRequestDelegate {
-public:
+  public:
     virtual ~SystemExtensionRequestDelegate() = default;
     virtual void requestDidFinishWithResult(SystemExtensionRequest& request, Result result) = 0;
     virtual void requestDidFailWithError(SystemExtensionRequest& request, const Error& error) = 0;
@@ -52,7 +52,7 @@ public:
 enum class RequestKind { activation, deactivation };
 
 class SystemExtensionRequest {
-public:
+  public:
     SystemExtensionRequest(RequestKind kind, std::string identifier, DispatchQueue& queue)
         : kind_(kind), identifier_(std::move(identifier)), queue_(&queue) {}
 
@@ -65,7 +65,7 @@ public:
     SystemExtensionRequestDelegate* delegate() const { return delegate_; }
     void setDelegate(SystemExtensionRequestDelegate* delegate) { delegate_ = delegate; }
 
-private:
+  private:
     RequestKind kind_;
     std::string identifier_;
     DispatchQueue* queue_;

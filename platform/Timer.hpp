@@ -7,13 +7,13 @@ namespace platform {
 
 // The receiver of a timer; every timer of the launcher sends fireTimer.
 class TimerTarget {
-public:
+  public:
     virtual ~TimerTarget() = default;
     virtual void fireTimer() = 0;
 };
 
 class Timer {
-public:
+  public:
     virtual ~Timer() = default;
     // After this the timer never fires. Harmless on a timer that has fired.
     virtual void invalidate() = 0;

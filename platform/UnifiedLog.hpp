@@ -15,14 +15,14 @@ namespace platform {
 
 // A format that can only be made from a string literal.
 class LogFormat {
-public:
+  public:
     template <std::size_t N>
     consteval LogFormat(const char (&literal)[N])  // NOLINT(google-explicit-constructor)
         : text_(literal, N - 1) {}
 
     constexpr std::string_view text() const { return text_; }
 
-private:
+  private:
     std::string_view text_;
 };
 
@@ -38,7 +38,8 @@ std::string formatLogMessage(LogFormat format, std::span<const LogArgument> argu
 
 inline std::string formatLogMessage(LogFormat format,
                                     std::initializer_list<LogArgument> arguments = {}) {
-    return formatLogMessage(format, std::span<const LogArgument>(arguments.begin(), arguments.size()));
+    return formatLogMessage(format,
+                            std::span<const LogArgument>(arguments.begin(), arguments.size()));
 }
 
 // Whether entries of the default type on the default log are kept.

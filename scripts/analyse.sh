@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# clang-tidy (configuration in .clang-tidy) and cppcheck over the project's own
+# clang-format (.clang-format), clang-tidy (.clang-tidy) and cppcheck over the project's own
 # code. Any finding fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build="${1:-build/dev}"
 sources="$(pwd)/(veltrin_Driverkit_Launcher|platform)/"
+
+echo "clang-format"
+git ls-files '*.cpp' '*.hpp' | xargs clang-format --dry-run --Werror
 
 echo "clang-tidy"
 output=$(run-clang-tidy -quiet -p "$build" -j2 "$sources" 2>&1) || {

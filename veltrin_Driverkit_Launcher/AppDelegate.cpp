@@ -21,12 +21,16 @@ void AppDelegate::setMacOSMessageBox(std::shared_ptr<platform::TextField> field)
     macOSMessageBox_ = std::move(field);
 }
 
-void AppDelegate::loadDriverWithSender(const void* /*sender*/) { activateDriver(); }
-void AppDelegate::disableDriverWithSender(const void* /*sender*/) { deactivateDriver(); }
+void AppDelegate::loadDriverWithSender(const void* /*sender*/) {
+    activateDriver();
+}
+void AppDelegate::disableDriverWithSender(const void* /*sender*/) {
+    deactivateDriver();
+}
 
 void AppDelegate::activateDriver() {
-    auto request = platform::activationRequestForExtension(std::string(dextIdentifier),
-                                                           platform::mainQueue());
+    auto request =
+        platform::activationRequestForExtension(std::string(dextIdentifier), platform::mainQueue());
     request->setDelegate(this);
     platform::submitRequest(std::move(request));
 }

@@ -15,7 +15,7 @@ namespace launcher {
 class AppDelegate final : public platform::ApplicationDelegate,
                           public platform::TimerTarget,
                           public platform::SystemExtensionRequestDelegate {
-public:
+  public:
     const std::shared_ptr<platform::Window>& window() const { return window_; }
     void setWindow(std::shared_ptr<platform::Window> window) override;
     const std::shared_ptr<platform::Button>& quitButton() const { return quitButton_; }
@@ -46,7 +46,7 @@ public:
         platform::SystemExtensionRequest& request, const platform::ExtensionProperties& existing,
         const platform::ExtensionProperties& replacement) override;
 
-private:
+  private:
     // Internal: reached through the buttons and the launch sequence only.
     void activateDriver();
     void deactivateDriver();

@@ -78,12 +78,24 @@ void appendEscaped(std::string& out, std::string_view argument) {
         const auto c = static_cast<unsigned char>(argument.front());
         if (c < 0x80) {
             switch (c) {
-                case '"': out.append("\\\""); break;
-                case '\\': out.append("\\\\"); break;
-                case '\0': out.append("\\0"); break;
-                case '\t': out.append("\\t"); break;
-                case '\n': out.append("\\n"); break;
-                case '\r': out.append("\\r"); break;
+                case '"':
+                    out.append("\\\"");
+                    break;
+                case '\\':
+                    out.append("\\\\");
+                    break;
+                case '\0':
+                    out.append("\\0");
+                    break;
+                case '\t':
+                    out.append("\\t");
+                    break;
+                case '\n':
+                    out.append("\\n");
+                    break;
+                case '\r':
+                    out.append("\\r");
+                    break;
                 default:
                     if (c < 0x20 || c == 0x7F) {
                         appendEscapedCodePoint(out, c);

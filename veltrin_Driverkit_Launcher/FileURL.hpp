@@ -7,7 +7,7 @@
 namespace launcher {
 
 class FileURL {
-public:
+  public:
     static FileURL fileURLWithPath(std::string path) { return FileURL(std::move(path)); }
 
     const std::string& path() const { return path_; }
@@ -16,7 +16,7 @@ public:
     // "file://" and the path, percent-encoded where a URL path may not hold the byte.
     std::string absoluteString() const;
 
-private:
+  private:
     explicit FileURL(std::string path) : path_(std::move(path)) {}
     std::string path_;
 };

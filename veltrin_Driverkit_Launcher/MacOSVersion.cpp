@@ -7,11 +7,14 @@ namespace launcher {
 const std::map<std::uint32_t, std::string>& versionMessages() {
     static const std::map<std::uint32_t, std::string> messages{
         {0, "This is an unsupported operating System"},
-        {1, "This version only runs on macOS Big Sur. If you upgrade, you must install a new version"},
-        {2, "This version only runs on macOS Monterey. If you upgrade, you must install a new "
-            "version"},
-        {3, "This version only runs on macOS Ventura and above. If you upgrade, please check for a "
-            "new version"},
+        {1,
+         "This version only runs on macOS Big Sur. If you upgrade, you must install a new version"},
+        {2,
+         "This version only runs on macOS Monterey. If you upgrade, you must install a new "
+         "version"},
+        {3,
+         "This version only runs on macOS Ventura and above. If you upgrade, please check for a "
+         "new version"},
     };
     return messages;
 }

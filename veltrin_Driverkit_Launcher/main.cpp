@@ -2,4 +2,6 @@
 
 #include "platform/Application.hpp"
 
-int main(int argc, char** argv) { std::exit(platform::applicationMain(argc, argv)); }
+int main(int argc, char** argv) {
+    std::exit(platform::applicationMain(argc, argv));
+}

@@ -14,7 +14,7 @@ namespace platform {
 namespace {
 
 class PosixFileHandle final : public FileHandle {
-public:
+  public:
     explicit PosixFileHandle(int fd) : fd_(fd) {}
     PosixFileHandle(const PosixFileHandle&) = delete;
     PosixFileHandle& operator=(const PosixFileHandle&) = delete;
@@ -33,7 +33,7 @@ public:
         }
     }
 
-private:
+  private:
     int fd_;
 };
 

@@ -5,36 +5,54 @@ namespace platform {
 
 using fake::FakePlatform;
 
-int applicationMain(int argc, char** argv) { return FakePlatform::current().applicationMain(argc, argv); }
+int applicationMain(int argc, char** argv) {
+    return FakePlatform::current().applicationMain(argc, argv);
+}
 
-void terminate(const void* sender) { FakePlatform::current().terminate(sender); }
+void terminate(const void* sender) {
+    FakePlatform::current().terminate(sender);
+}
 
 std::shared_ptr<Timer> scheduledTimerWithTimeInterval(double seconds, TimerTarget& target,
                                                       bool repeats) {
     return FakePlatform::current().scheduleTimer(seconds, target, repeats);
 }
 
-void sleepForTimeInterval(double seconds) { FakePlatform::current().advanceClock(seconds); }
+void sleepForTimeInterval(double seconds) {
+    FakePlatform::current().advanceClock(seconds);
+}
 
-DispatchQueue& mainQueue() { return FakePlatform::current().mainQueue(); }
+DispatchQueue& mainQueue() {
+    return FakePlatform::current().mainQueue();
+}
 
 bool isOperatingSystemAtLeastVersion(OperatingSystemVersion version) {
     return FakePlatform::current().isAtLeast(version);
 }
 
-std::string homeDirectoryForCurrentUser() { return FakePlatform::current().home(); }
+std::string homeDirectoryForCurrentUser() {
+    return FakePlatform::current().home();
+}
 
-void requestRestart() { FakePlatform::current().record(fake::Restart(0)); }
+void requestRestart() {
+    FakePlatform::current().record(fake::Restart(0));
+}
 
 void writeStandardOutput(std::string_view bytes) {
     FakePlatform::current().record(fake::Stdout(0, std::string(bytes)));
 }
 
-std::vector<std::string> processArguments() { return FakePlatform::current().processArguments(); }
+std::vector<std::string> processArguments() {
+    return FakePlatform::current().processArguments();
+}
 
-LocalDateTime currentLocalDateTime() { return FakePlatform::current().localDateTime(); }
+LocalDateTime currentLocalDateTime() {
+    return FakePlatform::current().localDateTime();
+}
 
-bool osLogDefaultTypeEnabled() { return FakePlatform::current().osLogDefaultTypeEnabled(); }
+bool osLogDefaultTypeEnabled() {
+    return FakePlatform::current().osLogDefaultTypeEnabled();
+}
 
 void osLog(LogFormat format, std::span<const LogArgument> arguments) {
     std::vector<fake::Argument> copies;
