@@ -35,21 +35,23 @@ bool isSetAndNotEmpty(const char* name) {
     return value != nullptr && value[0] != '\0';
 }
 
-// Qt's own order of preference (Wayland, then X11, as their variables say), with
-// the offscreen platform as the last resort: over ssh and in CI there is no
-// display, or a DISPLAY left behind that nothing answers, and Qt would abort
-// where the launcher can do its work without a screen. A platform the user
-// chose is left alone.
+// Qt's own order of preference (Wayland, then X11, as their variables say), or
+// the platform the user named, with the offscreen platform as the last resort:
+// over ssh and in CI there is no display, or a DISPLAY left behind that nothing
+// answers, or a platform that is not installed, and Qt would abort where the
+// launcher can do its work without a screen.
 void choosePlatformWithOffscreenFallback() {
-    if (isSetAndNotEmpty("QT_QPA_PLATFORM")) {
-        return;
-    }
     std::string order;
-    if (isSetAndNotEmpty("WAYLAND_DISPLAY")) {
-        order += "wayland;";
-    }
-    if (isSetAndNotEmpty("DISPLAY")) {
-        order += "xcb;";
+    if (isSetAndNotEmpty("QT_QPA_PLATFORM")) {
+        order = std::getenv("QT_QPA_PLATFORM");
+        order += ';';
+    } else {
+        if (isSetAndNotEmpty("WAYLAND_DISPLAY")) {
+            order += "wayland;";
+        }
+        if (isSetAndNotEmpty("DISPLAY")) {
+            order += "xcb;";
+        }
     }
     order += "offscreen";
     ::setenv("QT_QPA_PLATFORM", order.c_str(), 1);
@@ -64,7 +66,10 @@ int applicationMain(int argc, char** argv) {
     static_cast<void>(std::signal(SIGPIPE, SIG_IGN));
     choosePlatformWithOffscreenFallback();
 
-    int qtArgc = argc;  // QApplication keeps a reference for its whole life
+    // The command line is the launcher's own: Qt is given the program name alone,
+    // so that an argument such as -platform or -style cannot make it abort or
+    // change its look. QApplication keeps a reference to the count for its life.
+    int qtArgc = argc > 0 ? 1 : 0;
     QApplication application(qtArgc, argv);
     // Closing the window quits through terminate, not behind the delegate's back.
     QApplication::setQuitOnLastWindowClosed(false);

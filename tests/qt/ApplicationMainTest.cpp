@@ -64,8 +64,9 @@ TEST_P(ApplicationMain, EndsOnceWithStatusZeroAndKeepsTheArgumentsAsGiven) {
     };
     EXPECT_EQ(platform::applicationMain(static_cast<int>(arguments.size()), argv.data()), 0);
     EXPECT_EQ(events, GetParam().events);
-    // Qt takes the options it knows (-reverse) out of argv; the launcher reports
-    // the command line as it was given, bytes that are not UTF-8 included.
+    // Qt's own options (-platform, -reverse) are not Qt's here: no abort on an
+    // unknown platform, and the launcher reports the command line as it was
+    // given, bytes that are not UTF-8 included.
     EXPECT_EQ(seen, GetParam().arguments);
     // A worker that answers after the end finds the queue closed, not a
     // destroyed application.
@@ -78,7 +79,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // The delegate terminates twice from its timer; a longer timer is left over.
         WayOut{"ExitTimer",
-               {"launcher", "-install"},
+               {"launcher", "-platform", "no-such-platform", "-install"},
                [](platform::TimerTarget& target) {
                    platform::scheduledTimerWithTimeInterval(0.005, target, false);
                    platform::scheduledTimerWithTimeInterval(3600.0, target, false);
