@@ -16,13 +16,7 @@ cd "$(dirname "$0")/.."
 repo=$(pwd)
 
 if [[ -z "${VELTRIN_BUILD_DIR:-}" ]]; then
-    # The desktop build is the default, but a build tree may have it switched off.
-    cmake --preset dev -DVELTRIN_DESKTOP=ON >/dev/null
-    # A tree configured before the logic library moved to launcher_logic/ keeps
-    # a directory where the executable now goes.
-    if [[ -d build/dev/veltrin_Driverkit_Launcher/CMakeFiles ]]; then
-        rm -rf build/dev/veltrin_Driverkit_Launcher
-    fi
+    cmake --preset dev >/dev/null
     cmake --build --preset dev --target veltrin_Driverkit_Launcher sysextctl
     build="$repo/build/dev"
 else
