@@ -53,7 +53,8 @@ done
 launches=()
 for _ in $(seq "$runs"); do
     start=$(now_ns)
-    coproc LAUNCHER { "${launcher_env[@]}" "$app" 2>/dev/null; }
+    # exec: the coprocess is the launcher itself, so the signal below reaches it.
+    coproc LAUNCHER { exec "${launcher_env[@]}" "$app" 2>/dev/null; }
     while IFS= read -r line <&"${LAUNCHER[0]}"; do
         [[ "$line" == \[* ]] && break
     done
