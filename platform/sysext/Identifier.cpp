@@ -1,5 +1,7 @@
 #include "Identifier.hpp"
 
+#include <algorithm>
+
 namespace sysext {
 
 namespace {
@@ -7,6 +9,7 @@ namespace {
 // Long enough for any real name, short enough that a hostile one cannot bloat the state.
 constexpr std::size_t longestName = 255;
 constexpr std::size_t longestVersion = 64;
+constexpr std::size_t longestToken = 64;
 
 bool isLabelCharacter(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
@@ -44,6 +47,11 @@ bool isBundleIdentifier(std::string_view text) {
 
 bool isDottedVersion(std::string_view text) {
     return text.size() <= longestVersion && countDottedParts(text, isDigit) >= 1;
+}
+
+bool isRequestToken(std::string_view text) {
+    return !text.empty() && text.size() <= longestToken &&
+           std::all_of(text.begin(), text.end(), isLabelCharacter);
 }
 
 }  // namespace sysext

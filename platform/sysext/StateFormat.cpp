@@ -1,6 +1,5 @@
 #include "StateFormat.hpp"
 
-#include <algorithm>
 #include <vector>
 
 #include "Identifier.hpp"
@@ -313,16 +312,6 @@ std::optional<Release> parseRelease(std::string_view text) {
 std::string releaseText(const Release& release) {
     return std::to_string(release.major) + "." + std::to_string(release.minor) + "." +
            std::to_string(release.patch);
-}
-
-bool isRequestToken(std::string_view text) {
-    if (text.empty() || text.size() > 64) {
-        return false;
-    }
-    return std::all_of(text.begin(), text.end(), [](char c) {
-        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-               c == '-';
-    });
 }
 
 }  // namespace sysext

@@ -21,8 +21,6 @@ Expected<ServiceState> parseState(std::string_view bytes);
 // Canonical: the same state always gives the same bytes.
 std::string serializeState(const ServiceState& state);
 
-bool isRequestToken(std::string_view text);
-
 // "X.Y.Z", each a decimal of at most nine digits.
 std::optional<Release> parseRelease(std::string_view text);
 std::string releaseText(const Release& release);
