@@ -4,8 +4,8 @@
 
 namespace platform::qt {
 
-// Qt removes the options it understands from argv; the launcher reports the
-// command line as it was given, so the copy is taken first.
+// The command line as the kernel handed it over, kept for the argument report;
+// Qt itself is given the program name only.
 void rememberProcessArguments(int argc, const char* const* argv);
 
 // After the main loop has ended, work posted from other threads is dropped

@@ -16,9 +16,6 @@ std::vector<QKeySequence> keySequencesFor(std::string_view key) {
     if (key == "\r") {
         return {QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)};
     }
-    if (key == "\x1b") {
-        return {QKeySequence(Qt::Key_Escape)};
-    }
     const QString text = fromUtf8(key);
     if (text.size() != 1) {
         return {};
