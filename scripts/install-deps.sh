@@ -9,6 +9,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libgl-dev
     dbus-daemon dbus-bin
     xvfb xauth xdotool fonts-dejavu-core
+    python3
 )
 if [[ "${1:-}" == "--all" ]]; then
     # Hardening runs: sanitizers and fuzzers with clang, analysers, valgrind.

@@ -1,0 +1,95 @@
+#!/usr/bin/env python3
+"""The macOS bundle's property lists and window layout, read as the platform reads them."""
+import plistlib
+import sys
+import xml.etree.ElementTree as ET
+from pathlib import Path
+
+cocoa = Path(sys.argv[1])
+failures = []
+
+
+def check(ok, what):
+    if not ok:
+        failures.append(what)
+
+
+# CMake fills the placeholders; a misspelt one would reach the bundle as is.
+PLISTS = {
+    "apple/Info.plist.in": {
+        "CFBundleExecutable": "${MACOSX_BUNDLE_EXECUTABLE_NAME}",
+        "CFBundleIdentifier": "${MACOSX_BUNDLE_GUI_IDENTIFIER}",
+        "CFBundleShortVersionString": "${MACOSX_BUNDLE_SHORT_VERSION_STRING}",
+        "CFBundleVersion": "${MACOSX_BUNDLE_BUNDLE_VERSION}",
+        "CFBundlePackageType": "APPL",
+        "LSMinimumSystemVersion": "11.3",
+        "NSMainNibFile": "MainMenu",
+        "NSPrincipalClass": "NSApplication",
+    },
+    "apple/DextInfo.plist.in": {
+        "CFBundleIdentifier": "@VELTRIN_DEXT_IDENTIFIER@",
+        "CFBundleShortVersionString": "@VELTRIN_DEXT_VERSION@",
+        "CFBundleVersion": "@VELTRIN_DEXT_BUILD@",
+        "CFBundlePackageType": "DEXT",
+    },
+}
+for name, rows in PLISTS.items():
+    plist = plistlib.loads((cocoa / name).read_bytes())
+    for key, want in rows.items():
+        check(plist.get(key) == want, f"{name}: {key} is {plist.get(key)!r}, not {want!r}")
+
+# codesign takes only plain XML with LF line ends, and the values must be booleans.
+raw = (cocoa / "veltrin_Driverkit_Launcher.entitlements").read_bytes()
+check(raw.startswith(b"<?xml") and b"\r" not in raw and b"<!--" not in raw, "entitlements: not plain XML")
+entitlements = plistlib.loads(raw)
+check(set(entitlements) == {"com.apple.security.app-sandbox", "com.apple.developer.system-extension.install",
+                            "com.apple.security.files.user-selected.read-only"}, f"entitlements: {sorted(entitlements)}")
+check(all(value is True for value in entitlements.values()), "entitlements: a value is not boolean true")
+
+xib = ET.parse(cocoa / "MainMenu.xib").getroot()
+check(xib.get("type") == "com.apple.InterfaceBuilder3.Cocoa.XIB", "xib: not a Cocoa document")
+elements = [e for e in xib.iter() if e.get("id")]
+by_id = {e.get("id"): e for e in elements}
+check(len(by_id) == len(elements), "xib: an id is used twice")
+delegates = [e for e in xib.iter("customObject") if e.get("customClass") == "AppDelegate"]
+check(len(delegates) == 1 and delegates[0].get("customModule") is None, "xib: not one AppDelegate of no module")
+delegate = delegates[0].get("id") if delegates else None
+
+
+def title(e):
+    cell = e.find("buttonCell")
+    return e.get("title") or (cell.get("title") if cell is not None else None)
+
+
+def display_only(e):
+    cell = e.find("textFieldCell")
+    return cell is not None and cell.get("editable") == "NO" and cell.get("selectable") == "NO"
+
+
+# (owner, kind, name) -> what the connected object must be
+WANT = {
+    (delegate, "outlet", "window"): lambda e: e.tag == "window" and e.get("releasedWhenClosed") == "NO",
+    (delegate, "outlet", "quitButton"): lambda e: e.tag == "button" and title(e) == "Quit",
+    (delegate, "outlet", "messageBox"): lambda e: e.tag == "textField" and display_only(e),
+    (delegate, "outlet", "macOSMessageBox"): lambda e: e.tag == "textField" and display_only(e),
+    ("-2", "outlet", "delegate"): lambda e: e.get("id") == delegate,
+    ("Load", "action", "loadDriverWithSender:"): lambda e: e.get("id") == delegate,
+    ("Disable", "action", "disableDriverWithSender:"): lambda e: e.get("id") == delegate,
+    ("Quit", "action", "terminate:"): lambda e: e.get("id") in ("-1", "-3"),
+    ("Quit veltrin_Driverkit_Launcher", "action", "terminate:"): lambda e: e.get("id") in ("-1", "-3"),
+}
+found = {}
+for owner in xib.iter():
+    for c in owner.findall("connections/*"):
+        name = c.get("property") or c.get("selector")
+        key = (owner.get("id") if c.tag == "outlet" else title(owner), c.tag, name)
+        target = by_id.get(c.get("destination") or c.get("target"), ET.Element("none"))
+        found[key] = found.get(key, 0) + 1
+        check(key not in WANT or WANT[key](target), f"xib: {key} connects to the wrong object")
+        check(c.tag == "action" or owner.tag != "customObject" or key in WANT, f"xib: stray outlet {key}")
+for key in WANT:
+    check(found.get(key) == 1, f"xib: {key} connected {found.get(key, 0)} times")
+check(all(font.get("size") for font in xib.iter("font")), "xib: a font without a size")
+
+print("\n".join(failures) or "ok")
+sys.exit(1 if failures else 0)
