@@ -65,17 +65,20 @@ measure_launch() {  # array name, command...
     local -n out="$1"
     shift
     out=()
-    local start end line
+    local start end line fd pid
     for _ in $(seq "$runs"); do
         start=$(now_ns)
-        # exec: the coprocess is the program itself, so the signal below reaches it.
-        coproc PROGRAM { exec "$@" 2>/dev/null; }
-        while IFS= read -r line <&"${PROGRAM[0]}"; do
+        # Not a coprocess: bash forgets one that has quit before it is read, as
+        # the floor does. exec: $! is the program itself, so the signal reaches it.
+        exec {fd}< <(exec "$@" 2>/dev/null)
+        pid=$!
+        while IFS= read -r line <&"$fd"; do
             [[ "$line" == \[* ]] && break
         done
         end=$(now_ns)
-        kill -TERM "$PROGRAM_PID" 2>/dev/null || true
-        wait "$PROGRAM_PID" 2>/dev/null || true
+        kill -TERM "$pid" 2>/dev/null || true
+        exec {fd}<&-
+        wait "$pid" 2>/dev/null || true
         out+=("$(ms $(( end - start )))")
     done
 }
