@@ -34,16 +34,27 @@ cmake --build "$floors" -j2 >/dev/null
 
 work=$(mktemp -d)
 xvfb_pid=""
+any_alive() {
+    local p
+    for p in "$@"; do [[ -d "/proc/$p" ]] && return 0; done
+    return 1
+}
 cleanup() {
     # gdnc outlives the programs that start it; ours are the ones that carry
     # our temporary GNUstep configuration.
-    local p
+    local p pids=()
     for p in /proc/[0-9]*; do
         if grep -qzsF "GNUSTEP_CONFIG_FILE=$work/" "$p/environ" 2>/dev/null; then
-            kill -TERM "${p#/proc/}" 2>/dev/null || true
+            pids+=("${p#/proc/}")
         fi
     done
-    [[ -n "$xvfb_pid" ]] && kill -TERM "$xvfb_pid" 2>/dev/null || true
+    [[ -n "$xvfb_pid" ]] && pids+=("$xvfb_pid")
+    for p in "${pids[@]}"; do kill -TERM "$p" 2>/dev/null || true; done
+    # Not children of ours (gdnc) or not yet gone: none may outlive the run.
+    for _ in $(seq 20); do
+        any_alive "${pids[@]}" || break
+        sleep 0.1
+    done
     rm -rf "$work"
 }
 trap cleanup EXIT
