@@ -68,7 +68,9 @@ spread() {  # min / median / max
     printf '%s / %s / %s' "$(head -n 1 <<<"$sorted")" "$(median "$@")" "$(tail -n 1 <<<"$sorted")"
 }
 
-# Each measure fills a global array with one value per run.
+# Each measure fills one of these with one value per run.
+launcher_launch=() launcher_over=() launcher_peak=()
+floor_launch=() floor_wall=() floor_peak=()
 # Milliseconds from start to the first line that starts with "[" (the
 # launcher's argument report, the floor's only line); then the program is
 # stopped if it has not quit by itself.
@@ -154,6 +156,7 @@ compare() {  # title
     row "-install over 6.0 s, ms" "$(spread "${launcher_over[@]}")" "$f_launch" \
         "$(ratio "$l_over" "$over_limit")" "<= floor start-up + 10 = $over_limit" \
         "$(verdict "$l_over" "$over_limit")"
+    echo "  (floor's whole run, start to exit: $(median "${floor_wall[@]}") ms)"
 }
 
 # --- Qt, offscreen ---------------------------------------------------------
@@ -232,4 +235,5 @@ else
     echo "GNUstep ($runs runs, medians): launcher not built (no build/gnustep/**/*.app; set GNUSTEP_LAUNCHER), floor only"
     row "start to end of launch, ms" "" "$(median "${floor_launch[@]}")" "" "" ""
     row "peak resident memory, KiB" "" "$(median "${floor_peak[@]}")" "" "" ""
+    echo "  (floor's whole run, start to exit: $(median "${floor_wall[@]}") ms)"
 fi
