@@ -1,7 +1,12 @@
 // The application's life on Qt: the command line is copied, a display is
 // chosen, the window is built and connected to the delegate, the launch is
 // delivered from inside the loop, and the loop runs until something quits.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QApplication>
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <string>
@@ -57,14 +62,60 @@ void choosePlatformWithOffscreenFallback() {
     ::setenv("QT_QPA_PLATFORM", order.c_str(), 1);
 }
 
+// A descriptor 0, 1 or 2 left closed by whoever started us would be reused by
+// the toolkit for its own files, and the output lines would land in them.
+void openNullOnClosedStandardDescriptors() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF) {
+            continue;
+        }
+        // The lowest free number is this one, since the lower ones are open.
+        const int opened = ::open("/dev/null", O_RDWR);
+        if (opened >= 0 && opened != fd) {
+            ::dup2(opened, fd);
+            ::close(opened);
+        }
+    }
+}
+
+bool isPrivateDirectoryOfOurs(const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
+           info.st_uid == ::geteuid() && (info.st_mode & 0777) == 0700;
+}
+
+// Outside a desktop session (ssh, cron, a bare console) nothing has made the
+// per-user runtime directory; Qt would complain about it on every run. One
+// private directory per user, reused from run to run, or a fresh one when that
+// name is taken by someone else.
+void ensureRuntimeDirectory() {
+    if (isSetAndNotEmpty("XDG_RUNTIME_DIR")) {
+        return;
+    }
+    std::string path = "/tmp/veltrin-runtime-" + std::to_string(::geteuid());
+    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+        return;
+    }
+    if (!isPrivateDirectoryOfOurs(path)) {
+        std::string pattern = path + "-XXXXXX";
+        if (::mkdtemp(pattern.data()) == nullptr) {
+            return;
+        }
+        path = pattern;
+    }
+    ::setenv("XDG_RUNTIME_DIR", path.c_str(), 1);
+}
+
 }  // namespace
 
 int applicationMain(int argc, char** argv) {
+    openNullOnClosedStandardDescriptors();
     qt::rememberProcessArguments(argc, argv);
     // A script that stops reading our output must not kill the launcher in the
     // middle of an install; the write fails instead and is not examined.
     static_cast<void>(std::signal(SIGPIPE, SIG_IGN));
     choosePlatformWithOffscreenFallback();
+    ensureRuntimeDirectory();
 
     // The command line is the launcher's own: Qt is given the program name alone,
     // so that an argument such as -platform or -style cannot make it abort or

@@ -17,6 +17,7 @@ namespace platform::qt {
 namespace {
 
 std::atomic<int> signalWriteEnd{-1};
+int signalReadEnd = -1;
 static_assert(std::atomic<int>::is_always_lock_free);
 
 void onQuitSignal(int /*signal*/) {
@@ -40,6 +41,10 @@ void installHandler(int signal) {
 
 }  // namespace
 
+int quitSignalDescriptor() {
+    return signalReadEnd;
+}
+
 QuitSignals::QuitSignals() {
     int ends[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, ends) != 0) {
@@ -48,6 +53,7 @@ QuitSignals::QuitSignals() {
     readEnd_ = ends[0];
     writeEnd_ = ends[1];
     signalWriteEnd.store(writeEnd_);
+    signalReadEnd = readEnd_;
     notifier_ = std::make_unique<QSocketNotifier>(readEnd_, QSocketNotifier::Read);
     QObject::connect(notifier_.get(), &QSocketNotifier::activated, [fd = readEnd_] {
         char drained[64];
@@ -57,12 +63,15 @@ QuitSignals::QuitSignals() {
     });
     installHandler(SIGINT);
     installHandler(SIGTERM);
+    // A closed terminal asks for the same clean end, not the default's abrupt one.
+    installHandler(SIGHUP);
 }
 
 // The handlers stay installed with nowhere to write: a signal that arrives
 // while the process is already ending is simply absorbed.
 QuitSignals::~QuitSignals() {
     signalWriteEnd.store(-1);
+    signalReadEnd = -1;
     notifier_.reset();
     if (readEnd_ >= 0) {
         ::close(readEnd_);

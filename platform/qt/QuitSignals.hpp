@@ -1,4 +1,4 @@
-// SIGINT and SIGTERM end the application the way its Quit button does, as a
+// SIGINT, SIGTERM and SIGHUP end the application the way its Quit button does, as a
 // logout ends it on the desktop: through platform::terminate, so the delegate
 // hears applicationWillTerminate and the exit status is 0.
 #pragma once
@@ -7,6 +7,10 @@
 #include <memory>
 
 namespace platform::qt {
+
+// Readable once a quit signal has arrived, -1 before the handlers are in place:
+// a write that waits on a reader gives up when it becomes readable.
+int quitSignalDescriptor();
 
 class QuitSignals {
   public:

@@ -51,6 +51,11 @@ class Parser {
         if (bytes_.empty()) {
             return Failure{"empty file"};
         }
+        // Bytes that do not even begin like a state file (zeros from a crash, a
+        // file of something else) are not one cut short.
+        if (bytes_.substr(0, header.size()) != header.substr(0, bytes_.size())) {
+            return Failure{"line 1: not a state file of this service"};
+        }
         if (bytes_.back() != '\n') {
             return Failure{"cut short: the last line has no line end"};
         }

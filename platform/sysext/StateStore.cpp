@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <system_error>
 
 #include "StateFormat.hpp"
@@ -235,8 +236,12 @@ std::optional<std::string> StateStore::reset() const {
     if (!lock) {
         return lock.error();
     }
-    if (::unlink(paths_.stateFile().c_str()) != 0 && errno != ENOENT) {
-        return "Cannot remove " + quoted(paths_.stateFile()) + ": " + systemError(errno) + ".";
+    // Whatever took the state's place, also a directory, is what reset clears.
+    std::error_code error;
+    std::filesystem::remove_all(paths_.stateFile(), error);
+    if (error) {
+        return "Cannot remove " + quoted(paths_.stateFile()) + ": " + systemError(error.value()) +
+               ".";
     }
     syncDirectory(paths_);
     return std::nullopt;

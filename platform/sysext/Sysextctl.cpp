@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <map>
+#include <set>
 
 #include "Identifier.hpp"
 #include "ServiceDecisions.hpp"
@@ -34,7 +35,7 @@ struct Command {
 };
 
 int usageError(Command& command, const std::string& problem) {
-    command.err << "sysextctl: " << problem << "\n" << usage;
+    command.err << "sysextctl: " << problem << "\nRun \"sysextctl help\" for the verbs.\n";
     return exitUsage;
 }
 
@@ -75,6 +76,28 @@ int show(Command& command, const std::function<void(const ServiceState&)>& print
     return exitSuccess;
 }
 
+// Kept for a request still to come, but a misspelt identifier would leave the
+// launcher waiting, so the user hears which identifiers the service knows.
+void warnIfNoRequestNamed(Command& command, const ServiceState& state,
+                          const std::string& identifier) {
+    std::set<std::string> known;
+    for (const auto& [name, slots] : state.extensions) {
+        known.insert(name);
+    }
+    for (const auto& [name, token] : state.pendingApprovals) {
+        known.insert(name);
+    }
+    if (known.count(identifier) != 0) {
+        return;
+    }
+    command.err << "sysextctl: no request for " << identifier
+                << " is known yet (kept for when one comes); known:";
+    for (const std::string& name : known) {
+        command.err << ' ' << name;
+    }
+    command.err << (known.empty() ? " none\n" : "\n");
+}
+
 // Checks the count of arguments after the verb and the identifier among them.
 std::optional<std::string> checkShape(const Command& command, std::size_t count,
                                       bool firstIsIdentifier) {
@@ -105,6 +128,9 @@ int list(Command& command) {
         return usageError(command, *problem);
     }
     return show(command, [&](const ServiceState& state) {
+        if (state.extensions.empty()) {
+            command.out << "nothing is installed\n";
+        }
         for (const auto& [identifier, slots] : state.extensions) {
             if (slots.live) {
                 command.out << identifier << ' ' << slots.live->version.shortVersion << " ("
@@ -125,7 +151,10 @@ int approveVerb(Command& command) {
         return usageError(command, *problem);
     }
     const std::string& identifier = command.arguments[1];
-    return change(command, [&](ServiceState& state) { approve(state, identifier); });
+    return change(command, [&](ServiceState& state) {
+        warnIfNoRequestNamed(command, state, identifier);
+        approve(state, identifier);
+    });
 }
 
 int policy(Command& command) {
@@ -138,6 +167,7 @@ int policy(Command& command) {
     }
     const std::string& identifier = command.arguments[1];
     return change(command, [&](ServiceState& state) {
+        warnIfNoRequestNamed(command, state, identifier);
         state.policies[identifier] = *deny ? Policy::deny : Policy::allow;
     });
 }
@@ -152,6 +182,7 @@ int busy(Command& command) {
     }
     const std::string& identifier = command.arguments[1];
     return change(command, [&](ServiceState& state) {
+        warnIfNoRequestNamed(command, state, identifier);
         if (*inUse) {
             state.busy.insert(identifier);
         } else {
