@@ -28,6 +28,10 @@ void requestRestart();
 // Writes the bytes to standard output as they stand (no format directives).
 void writeStandardOutput(std::string_view bytes);
 
+// Tells a person at a terminal, on standard error, how to give the approval that
+// a request for the extension waits for; standard output stays the launcher's report.
+void writeApprovalInstructions(std::string_view extensionIdentifier);
+
 // The process's arguments as the platform supplies them, program path first.
 std::vector<std::string> processArguments();
 

@@ -3,6 +3,7 @@
 #include "ActivityLog.hpp"
 #include "AppDelegate.hpp"
 #include "LauncherState.hpp"
+#include "platform/Host.hpp"
 #include "platform/UnifiedLog.hpp"
 
 namespace launcher {
@@ -75,6 +76,10 @@ void AppDelegate::requestNeedsUserApproval(platform::SystemExtensionRequest& req
     if (exitTimer) {
         exitTimer->invalidate();
         exitTimer.reset();
+    }
+    // A script's user has no window to read the status from.
+    if (commandLineMode) {
+        platform::writeApprovalInstructions(identifier);
     }
 }
 

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <string>
 
 #include "QuitSignals.hpp"
 #include "platform/Host.hpp"
@@ -30,16 +31,12 @@ bool waitUntilWritable(int fd) {
     }
 }
 
-}  // namespace
-
-void writeStandardOutput(std::string_view bytes) {
-    // Whatever a library printed through stdio goes out first, in order.
-    static_cast<void>(std::fflush(stdout));
-    while (!bytes.empty() && waitUntilWritable(STDOUT_FILENO)) {
+void writeUnlessQuit(int fd, std::string_view bytes) {
+    while (!bytes.empty() && waitUntilWritable(fd)) {
         // A pipe with room takes up to PIPE_BUF bytes without blocking, so the
         // next wait comes before the pipe can fill up.
         const ssize_t written =
-            ::write(STDOUT_FILENO, bytes.data(), std::min<std::size_t>(bytes.size(), PIPE_BUF));
+            ::write(fd, bytes.data(), std::min<std::size_t>(bytes.size(), PIPE_BUF));
         if (written > 0) {
             bytes.remove_prefix(static_cast<std::size_t>(written));
             continue;
@@ -49,6 +46,20 @@ void writeStandardOutput(std::string_view bytes) {
         }
         return;  // closed or broken: the report is not examined, like printf's result
     }
+}
+
+}  // namespace
+
+void writeStandardOutput(std::string_view bytes) {
+    // Whatever a library printed through stdio goes out first, in order.
+    static_cast<void>(std::fflush(stdout));
+    writeUnlessQuit(STDOUT_FILENO, bytes);
+}
+
+void writeApprovalInstructions(std::string_view extensionIdentifier) {
+    std::string line = "To approve the extension, run: sysextctl approve ";
+    line.append(extensionIdentifier).append("\n");
+    writeUnlessQuit(STDERR_FILENO, line);
 }
 
 }  // namespace platform

@@ -2,7 +2,10 @@
 // A request can wait for the user's approval for as long as the user likes, so
 // workers must not hold each other up, and none is joined: at exit the process
 // simply leaves them, which ServiceLife makes safe.
+#include <signal.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <atomic>
 #include <chrono>
@@ -31,6 +34,10 @@ std::string newRequestToken() {
     std::random_device random;
     return std::to_string(::getpid()) + "-" + std::to_string(++counter) + "-" +
            std::to_string(random());
+}
+
+bool processIsRunning(long processId) {
+    return ::kill(static_cast<pid_t>(processId), 0) == 0 || errno == EPERM;
 }
 
 class RequestWorker {
@@ -93,8 +100,10 @@ class RequestWorker {
         }
         store_.emplace(*paths);
         if (request_->kind() == platform::RequestKind::deactivation) {
-            return updateState(
-                [&](ServiceState& state) { return beginDeactivation(state, identifier); });
+            return updateState([&](ServiceState& state) {
+                forgetAbandonedApprovals(state, processIsRunning);
+                return beginDeactivation(state, identifier);
+            });
         }
         auto bundle = loadBundleBesideExecutable(identifier);
         if (const auto* error = std::get_if<platform::Error>(&bundle)) {
@@ -102,8 +111,10 @@ class RequestWorker {
         }
         bundle_ = std::get<DextBundle>(std::move(bundle));
         token_ = newRequestToken();
-        return updateState(
-            [&](ServiceState& state) { return beginActivation(state, *bundle_, token_); });
+        return updateState([&](ServiceState& state) {
+            forgetAbandonedApprovals(state, processIsRunning);
+            return beginActivation(state, *bundle_, token_);
+        });
     }
 
     template <class Change>

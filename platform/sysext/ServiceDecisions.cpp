@@ -145,6 +145,18 @@ Step beginDeactivation(ServiceState& state, const std::string& identifier) {
     return Finish{platform::RequestResult::completed};
 }
 
+void forgetAbandonedApprovals(ServiceState& state,
+                              const std::function<bool(long processId)>& isRunning) {
+    std::erase_if(state.pendingApprovals, [&](const auto& pending) {
+        const std::string& token = pending.second;
+        const std::size_t digits = token.find_first_not_of("0123456789");
+        if (digits == 0 || digits == std::string::npos || token[digits] != '-' || digits > 9) {
+            return true;  // no process of ours could have made it
+        }
+        return !isRunning(std::stol(token.substr(0, digits)));
+    });
+}
+
 void reboot(ServiceState& state) {
     for (auto slots = state.extensions.begin(); slots != state.extensions.end();) {
         slots->second.uninstallingOnReboot.reset();

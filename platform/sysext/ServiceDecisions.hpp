@@ -2,6 +2,7 @@
 // next step, changing the state they are given. Threads and files stay outside.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <variant>
@@ -38,6 +39,12 @@ std::optional<Step> checkApproval(ServiceState& state, const std::string& identi
                                   const std::string& token);
 
 Step beginDeactivation(ServiceState& state, const std::string& identifier);
+
+// A launcher that ended while its request waited leaves a record that nobody will
+// ever answer; it would outlive every later install. A token begins with the id of
+// the process that made the request, so a record is kept only while that runs.
+void forgetAbandonedApprovals(ServiceState& state,
+                              const std::function<bool(long processId)>& isRunning);
 
 // What a restart completes: uninstalls that waited, upgrades that waited; nothing
 // is in use any more afterwards.

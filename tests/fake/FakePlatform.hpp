@@ -313,6 +313,8 @@ class FakePlatform {
     bool osLogDefaultTypeEnabled() const { return osLogEnabled_; }
     const std::vector<std::string>& processArguments() const { return arguments_; }
     platform::LocalDateTime localDateTime() const;
+    // Standard error is no sink of the report, so it stays out of the trace.
+    std::vector<std::string> approvalInstructions;
 
   private:
     struct Posted {

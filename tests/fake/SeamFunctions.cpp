@@ -42,6 +42,10 @@ void writeStandardOutput(std::string_view bytes) {
     FakePlatform::current().record(fake::Stdout(0, std::string(bytes)));
 }
 
+void writeApprovalInstructions(std::string_view extensionIdentifier) {
+    FakePlatform::current().approvalInstructions.emplace_back(extensionIdentifier);
+}
+
 std::vector<std::string> processArguments() {
     return FakePlatform::current().processArguments();
 }

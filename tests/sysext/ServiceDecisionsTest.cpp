@@ -18,7 +18,7 @@ struct Case {
     const char* name;
     std::string before;  // records of the state file
     std::string script;  // "activate T", "check T", "approve", "deny", "answer N" (1 replaces),
-                         // "deactivate", "reboot", each followed by ";"
+                         // "deactivate", "reboot", "prune" (process 100 runs), each followed by ";"
     std::string steps;   // "await;", "undecided;", "finish R;", "fail CODE;", "ask OLD by NEW;"
     std::string after;
     std::string mentions = "";
@@ -76,6 +76,8 @@ TEST_P(Decisions, TakeTheseStepsAndLeaveThisState) {
             approve(*state, id);
         } else if (verb == "deny") {
             state->policies[id] = Policy::deny;
+        } else if (verb == "prune") {
+            forgetAbandonedApprovals(*state, [](long processId) { return processId == 100; });
         } else {
             ASSERT_EQ(verb, "reboot");
             reboot(*state);
@@ -102,6 +104,11 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"NewAlreadyApproved", "approved com.a.b\n", "activate t1;", "finish 0;", enabled},
         Case{"LaterRequestSupersedes", "", "activate t1; activate t2; check t1; check t2;",
              "await;await;fail 12;undecided;", waiting + "pending com.a.b t2\n", "superseded"},
+        Case{"RequestOfAnEndedProcessIsForgotten",
+             waiting + "pending com.a.b 200-1-7\n", "prune; approve; activate 100-2-1;",
+             "finish 0;", enabled},
+        Case{"RequestOfARunningProcessIsKept", waiting + "pending com.a.b 100-1-7\n",
+             "prune; activate 100-2-1; prune;", "await;", waiting + "pending com.a.b 100-2-1\n"},
         Case{"DeniedWhileWaiting", "", "activate t1; deny; check t1;", "await;fail 10;",
              "policy com.a.b deny\n", "sysextctl policy com.a.b allow"},
         Case{"RemovedWhileWaiting", "", "activate t1; deactivate; check t1;",
