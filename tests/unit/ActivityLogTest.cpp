@@ -17,6 +17,7 @@
 #include <utility>
 
 #include "LauncherTest.hpp"
+#include "platform/FileHandle.hpp"
 #include "veltrin_Driverkit_Launcher/ActivityLog.hpp"
 #include "veltrin_Driverkit_Launcher/LauncherState.hpp"
 
@@ -121,6 +122,25 @@ TEST_F(ActivityLogTest, LargeFileGetsTheLineAppendedInPlace) {
     ASSERT_EQ(::stat(fake.activityLogPath().c_str(), &after), 0);
     EXPECT_EQ(after.st_ino, before.st_ino) << "the file was replaced, not appended to";
     EXPECT_TRUE(*fake.activityLogBytes() == earlier + "05/12/2026 07:41:39:Success:done\r\n");
+}
+
+// Opened for reading and writing, appending, as an update handle is; seen in the
+// descriptor's flags, because root may read a file whatever its mode.
+TEST_F(ActivityLogTest, HandleIsOpenForReadingAndWritingInAppendMode) {
+    fake.createActivityLog();
+    const auto handle = platform::fileHandleForAppending(fake.activityLogPath());
+    ASSERT_NE(handle, nullptr);
+    int flags = -1;
+    for (const auto& fd : fs::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        if (fs::read_symlink(fd.path(), error) == fake.activityLogPath()) {
+            std::ifstream info("/proc/self/fdinfo/" + fd.path().filename().string());
+            for (std::string word; info >> word && word != "flags:";) {
+            }
+            info >> std::oct >> flags;
+        }
+    }
+    EXPECT_EQ(flags & (O_ACCMODE | O_APPEND | O_CREAT), O_RDWR | O_APPEND);
 }
 
 // ---------------------------------------------------------------- two processes appending at once
