@@ -195,15 +195,22 @@ TEST_P(ModeTest, Approval) {
     EXPECT_DOUBLE_EQ(fake.now(), 2.0);  // no pause
 }
 
+// Newer, equal and older offered versions alike.
 TEST_P(ModeTest, ReplacementIsAlwaysAnsweredWithReplace) {
     const Mode mode = GetParam();
     startIn(mode);
     fake.answerReplacement(0, "1.0.0", "1.2.0");
+    fake.answerReplacement(0, "1.2.0", "1.2.0");
+    fake.answerReplacement(0, "1.2.0", "1.0.0");
     fake.runUntilNoTasksRemain();
 
     const void* app = appAddress();
-    fake::Trace expected =
-        concat({replacing(2, dext(), "1.0.0", "1.2.0"), {Answer(3, 1)}});  // after the pause
+    fake::Trace expected = concat({replacing(2, dext(), "1.0.0", "1.2.0"),
+                                   {Answer(3, 1)},
+                                   replacing(3, dext(), "1.2.0", "1.2.0"),
+                                   {Answer(4, 1)},
+                                   replacing(4, dext(), "1.2.0", "1.0.0"),
+                                   {Answer(5, 1)}});
     if (commandLine(mode)) {
         expected.insert(expected.end(), {Fired(6, 1), Terminate(6, app)});
     }
