@@ -8,23 +8,29 @@
 
 namespace launcher {
 
+namespace {
+
+constexpr platform::LogFormat completedText =
+    "Success:System extension operation successful. Please restart your computer.";
+constexpr platform::LogFormat afterRebootLogText =
+    "Success:System extension operation will complete after reboot. Please restart your "
+    "computer.";
+constexpr std::string_view afterRebootStatusText =
+    "Success:System extension  operation will complete after reboot. Please restart your "
+    "computer.";
+
+}  // namespace
+
 void AppDelegate::requestDidFinishWithResult(platform::SystemExtensionRequest& /*request*/,
                                              platform::Result result) {
     if (result == platform::RequestResult::completed ||
         result == platform::RequestResult::willCompleteAfterReboot) {
         const bool completed = result == platform::RequestResult::completed;
-        const platform::LogFormat logText =
-            completed ? platform::LogFormat(
-                            "Success:System extension operation successful. Please restart your "
-                            "computer.")
-                      : platform::LogFormat(
-                            "Success:System extension operation will complete after reboot. "
-                            "Please restart your computer.");
+        // The log text of a completion is its status text too; after a reboot the
+        // status text is a constant of its own.
+        const platform::LogFormat logText = completed ? completedText : afterRebootLogText;
         const std::string_view statusText =
-            completed ? "Success:System extension operation successful. Please restart your "
-                        "computer."
-                      : "Success:System extension  operation will complete after reboot. Please "
-                        "restart your computer.";
+            completed ? completedText.text() : afterRebootStatusText;
         const std::string activityText = platform::formatLogMessage(logText);
         platform::osLog(logText);
         showStatus(statusText);

@@ -1,7 +1,8 @@
-// The activity log is appended to with O_APPEND, so a second writer can never
-// have its bytes overwritten between finding the end and writing there, and it
-// is never created (no O_CREAT). O_NONBLOCK keeps a FIFO without a reader, or a
-// full pipe, from hanging the main thread: such a line is dropped instead.
+// The activity log is opened for reading and writing, as an update handle is, so
+// a file that may be written but not read gets no line. O_APPEND means a second
+// writer can never have its bytes overwritten between finding the end and
+// writing there, and the file is never created (no O_CREAT). O_NONBLOCK keeps a FIFO without a
+// reader, or a full pipe, from hanging the main thread: such a line is dropped instead.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -42,7 +43,7 @@ class PosixFileHandle final : public FileHandle {
 std::unique_ptr<FileHandle> fileHandleForAppending(const std::string& path) {
     int fd = -1;
     do {
-        fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+        fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
         return nullptr;

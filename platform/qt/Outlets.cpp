@@ -10,11 +10,11 @@ QString fromUtf8(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-// A key equivalent is a key without modifiers. Carriage return stands for the
-// Return key, which on a PC keyboard also means the keypad's Enter.
+// A key equivalent is a key without modifiers. Carriage return is the Return
+// key alone: the keypad's Enter sends a different character.
 std::vector<QKeySequence> keySequencesFor(std::string_view key) {
     if (key == "\r") {
-        return {QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)};
+        return {QKeySequence(Qt::Key_Return)};
     }
     const QString text = fromUtf8(key);
     if (text.size() != 1) {

@@ -36,7 +36,7 @@ TimerHost* host = nullptr;
 
 class QtTimer final : public Timer {
   public:
-    QtTimer(TimerTarget& target, bool repeats) : target_(&target), repeats_(repeats) {}
+    explicit QtTimer(TimerTarget& target) : target_(&target) {}
 
     void invalidate() override {
         if (host != nullptr && id_ != 0) {
@@ -46,12 +46,10 @@ class QtTimer final : public Timer {
     }
 
     void setId(int id) { id_ = id; }
-    bool repeats() const { return repeats_; }
     void fire() { target_->fireTimer(); }
 
   private:
     TimerTarget* target_;
-    bool repeats_;
     int id_ = 0;
 };
 
@@ -89,11 +87,9 @@ void TimerHost::timerEvent(QTimerEvent* event) {
     }
     // Kept alive through the call: fireTimer may invalidate this very timer.
     const std::shared_ptr<QtTimer> timer = found->second;
-    if (!timer->repeats()) {
-        killTimer(id);
-        pending_.erase(found);
-        timer->setId(0);
-    }
+    killTimer(id);
+    pending_.erase(found);
+    timer->setId(0);
     timer->fire();
 }
 
@@ -111,12 +107,13 @@ std::chrono::milliseconds intervalFor(double seconds) {
 
 }  // namespace
 
+// The launcher asks only for one-shot timers.
 std::shared_ptr<Timer> scheduledTimerWithTimeInterval(double seconds, TimerTarget& target,
-                                                      bool repeats) {
+                                                      bool /*repeats*/) {
     if (host == nullptr) {
         host = new TimerHost;
     }
-    auto timer = std::make_shared<QtTimer>(target, repeats);
+    auto timer = std::make_shared<QtTimer>(target);
     timer->setId(host->start(intervalFor(seconds), timer));
     return timer;
 }

@@ -1,5 +1,7 @@
 // The release the gate reads is the one `sysextctl release` set.
-#include <cstdio>
+#include <syslog.h>
+
+#include <mutex>
 
 #include "StateStore.hpp"
 #include "platform/Host.hpp"
@@ -14,10 +16,14 @@ bool isOperatingSystemAtLeastVersion(OperatingSystemVersion version) {
     if (state) {
         running = state->release;
     } else {
-        // The gate must answer; a broken state should not make the launcher refuse to run.
-        static_cast<void>(std::fprintf(stderr, "%s Assuming release %ld.%ld.%ld.\n",
-                                       state.error().c_str(), running.major, running.minor,
-                                       running.patch));
+        // The gate must answer; a broken state should not make the launcher refuse to
+        // run. Standard output and error are the launcher's own, so the reason goes to
+        // the system log, once however often the gate asks.
+        static std::once_flag told;
+        std::call_once(told, [&] {
+            ::syslog(LOG_USER | LOG_WARNING, "%s Assuming release %ld.%ld.%ld.",
+                     state.error().c_str(), running.major, running.minor, running.patch);
+        });
     }
     return running >= sysext::Release{version.major, version.minor, version.patch};
 }

@@ -152,7 +152,7 @@ class Parser {
             return "a second \"release\" line";
         }
         sawRelease_ = true;
-        const auto release = parseRelease(text);
+        const auto release = parseRelease(text, 3);
         if (!release) {
             return "release is not of the form X.Y.Z";
         }
@@ -297,19 +297,24 @@ std::string serializeState(const ServiceState& state) {
     return out;
 }
 
-std::optional<Release> parseRelease(std::string_view text) {
+std::optional<Release> parseRelease(std::string_view text, int fewestNumbers) {
     long numbers[3] = {};
-    for (int i = 0; i < 3; ++i) {
-        const auto dot = text.find('.');
-        if ((dot == std::string_view::npos) != (i == 2)) {
+    int count = 0;
+    for (bool more = true; more; ++count) {
+        if (count == 3) {
             return std::nullopt;
         }
+        const auto dot = text.find('.');
         const auto number = parseReleaseNumber(text.substr(0, dot));
         if (!number) {
             return std::nullopt;
         }
-        numbers[i] = *number;
-        text = i == 2 ? std::string_view{} : text.substr(dot + 1);
+        numbers[count] = *number;
+        more = dot != std::string_view::npos;
+        text = more ? text.substr(dot + 1) : std::string_view{};
+    }
+    if (count < fewestNumbers) {
+        return std::nullopt;
     }
     return Release{numbers[0], numbers[1], numbers[2]};
 }

@@ -21,8 +21,9 @@ Expected<ServiceState> parseState(std::string_view bytes);
 // Canonical: the same state always gives the same bytes.
 std::string serializeState(const ServiceState& state);
 
-// "X.Y.Z", each a decimal of at most nine digits.
-std::optional<Release> parseRelease(std::string_view text);
+// "X.Y.Z", each a decimal of at most nine digits; with fewestNumbers below 3 also
+// "X" or "X.Y", as releases are printed (11.7, 15.1), the missing numbers 0.
+std::optional<Release> parseRelease(std::string_view text, int fewestNumbers);
 std::string releaseText(const Release& release);
 
 }  // namespace sysext

@@ -207,10 +207,10 @@ int release(Command& command) {
     if (auto problem = checkShape(command, 1, false)) {
         return usageError(command, *problem);
     }
-    const auto wanted = parseRelease(command.arguments[1]);
+    const auto wanted = parseRelease(command.arguments[1], 1);
     if (!wanted) {
         return usageError(command, "\"" + command.arguments[1].substr(0, 300) +
-                                       "\" is not a release of the form X.Y.Z (such as 14.0.0)");
+                                       "\" is not a release such as 15.1 or 12.7.6");
     }
     return change(command, [&](ServiceState& state) { state.release = *wanted; });
 }

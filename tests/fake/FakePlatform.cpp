@@ -82,13 +82,11 @@ std::string describe(const Trace& trace) {
 // ---------------------------------------------------------------- the window's objects
 
 void FakeTextField::setStringValue(std::string_view text) {
-    value_ = std::string(text);
-    fake_->record({.sink = sink_, .text = value_});
+    fake_->record({.sink = sink_, .text = std::string(text)});
 }
 
 void FakeButton::setKeyEquivalent(std::string_view key) {
-    key_ = std::string(key);
-    fake_->record(Key(0, key_));
+    fake_->record(Key(0, std::string(key)));
 }
 
 // ---------------------------------------------------------------- timers
@@ -124,7 +122,6 @@ FakePlatform::FakePlatform() : mainQueue_(std::make_unique<MainQueue>(*this)) {
         std::perror("fake::FakePlatform: mkdtemp");
         std::abort();
     }
-    temporaryRoot_ = pattern;
     home_ = pattern;
     setStartDateTime({2026, 12, 5, 7, 41, 39});
     currentFake = this;
@@ -138,7 +135,7 @@ FakePlatform::~FakePlatform() {
     delegate_.reset();
     currentFake = nullptr;
     std::error_code ignored;
-    fs::remove_all(temporaryRoot_, ignored);
+    fs::remove_all(home_, ignored);
 }
 
 FakePlatform& FakePlatform::current() {
@@ -176,12 +173,6 @@ bool FakePlatform::isAtLeast(platform::OperatingSystemVersion version) const {
 }
 
 // ---- the activity log
-
-void FakePlatform::setHomeDirectoryName(const std::string& name) {
-    home_ = temporaryRoot_ + "/" + name;
-    fs::create_directories(home_);
-    activityLogSeen_ = 0;
-}
 
 std::string FakePlatform::activityLogPath() const {
     return home_ + "/veltrinLogFile.txt";
@@ -341,13 +332,6 @@ void FakePlatform::runUntilNoTasksRemain(double bound) {
     }
 }
 
-std::size_t FakePlatform::pendingTaskCount() const {
-    return posted_.size() + static_cast<std::size_t>(
-                                std::count_if(timers_.begin(), timers_.end(), [](const auto& t) {
-                                    return t->state_ == FakeTimer::State::scheduled;
-                                }));
-}
-
 std::shared_ptr<platform::Timer> FakePlatform::scheduleTimer(double seconds,
                                                              platform::TimerTarget& target,
                                                              bool repeats) {
@@ -374,16 +358,6 @@ std::shared_ptr<FakeTimer> FakePlatform::timer(std::int64_t id) const {
         return nullptr;
     }
     return timers_[static_cast<std::size_t>(id - 1)];
-}
-
-std::vector<std::int64_t> FakePlatform::scheduledTimerIds() const {
-    std::vector<std::int64_t> ids;
-    for (const auto& timer : timers_) {
-        if (timer->state_ == FakeTimer::State::scheduled) {
-            ids.push_back(timer->id_);
-        }
-    }
-    return ids;
 }
 
 platform::DispatchQueue& FakePlatform::mainQueue() {

@@ -176,8 +176,6 @@ class FakeTimer final : public platform::Timer {
 
     void invalidate() override;
 
-    State state() const { return state_; }
-
   private:
     friend class FakePlatform;
     FakeTimer() = default;
@@ -197,23 +195,19 @@ class FakeTextField final : public platform::TextField {
   public:
     FakeTextField(FakePlatform& fake, Sink sink) : fake_(&fake), sink_(sink) {}
     void setStringValue(std::string_view text) override;
-    const std::string& stringValue() const { return value_; }
 
   private:
     FakePlatform* fake_;
     Sink sink_;
-    std::string value_;
 };
 
 class FakeButton final : public platform::Button {
   public:
     explicit FakeButton(FakePlatform& fake) : fake_(&fake) {}
     void setKeyEquivalent(std::string_view key) override;
-    const std::string& keyEquivalent() const { return key_; }
 
   private:
     FakePlatform* fake_;
-    std::string key_;
 };
 
 class FakePlatform {
@@ -245,9 +239,6 @@ class FakePlatform {
 
     // ---- the home directory and the activity log
     const std::string& home() const { return home_; }
-    // Makes the home a new directory of this name inside the temporary one (for
-    // homes with blanks or non-ASCII bytes); it goes with the fake like the rest.
-    void setHomeDirectoryName(const std::string& name);
     std::string activityLogPath() const;
     // Creates the activity-log file with these bytes (not traced as a write).
     void createActivityLog(std::string_view initialBytes = {});
@@ -270,7 +261,6 @@ class FakePlatform {
     // Runs until nothing is scheduled or posted, at most up to now + bound.
     void runUntilNoTasksRemain(double bound = 3600.0);
     bool ended() const { return ended_; }
-    std::size_t pendingTaskCount() const;  // posted work plus scheduled timers
 
     // ---- requests submitted through submitRequest, in order
     const std::vector<std::shared_ptr<platform::SystemExtensionRequest>>& requests() const {
@@ -294,9 +284,6 @@ class FakePlatform {
     platform::ApplicationDelegate* delegate() const { return delegate_.get(); }
     // Timer by id (1 for the first scheduled one); null when there is no such id.
     std::shared_ptr<FakeTimer> timer(std::int64_t id) const;
-    std::vector<std::int64_t> scheduledTimerIds() const;
-    const FakeTextField* messageBox() const { return messageBox_.get(); }
-    const FakeTextField* macOSMessageBox() const { return macOSMessageBox_.get(); }
     const FakeButton* quitButton() const { return quitButton_.get(); }
     platform::DispatchQueue& mainQueue();
 
@@ -329,8 +316,7 @@ class FakePlatform {
     template <class Callback>
     void deliver(std::size_t index, Callback callback);
 
-    std::string temporaryRoot_;  // removed with everything under it
-    std::string home_;
+    std::string home_;  // a temporary directory, removed with everything under it
     platform::OperatingSystemVersion release_{13, 0, 0};
     bool osLogEnabled_ = true;
     std::vector<std::string> arguments_;

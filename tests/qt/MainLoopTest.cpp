@@ -17,6 +17,7 @@
 #include "platform/Application.hpp"
 #include "platform/DispatchQueue.hpp"
 #include "platform/Timer.hpp"
+#include "platform/qt/Outlets.hpp"
 
 namespace {
 
@@ -113,6 +114,20 @@ TEST(MainQueue, WorkFromManyThreadsRunsOnTheMainThreadInOrderButNotDuringAPause)
     std::vector<int> inOrder(perThread);
     std::iota(inOrder.begin(), inOrder.end(), 0);
     EXPECT_EQ(seen, std::vector<std::vector<int>>(threads, inOrder));
+}
+
+// The carriage return is the Return key alone, not the keypad's Enter.
+TEST(QuitButton, CarriageReturnBindsTheReturnKeyOnly) {
+    QWidget window;
+    auto* button = new QPushButton(&window);
+    platform::qt::QtButton quit(button);
+    quit.setKeyEquivalent("\r");
+    QList<QKeySequence> keys;
+    for (const QShortcut* shortcut : window.findChildren<QShortcut*>()) {
+        keys.append(shortcut->key());
+    }
+    EXPECT_EQ(keys, QList<QKeySequence>{QKeySequence(Qt::Key_Return)});
+    EXPECT_TRUE(button->isDefault());
 }
 
 }  // namespace

@@ -43,8 +43,8 @@ TEST(StateFormat, WritesTheCanonicalTextAndReadsItBackInAnyOrder) {
     const std::string fresh = "veltrin-sysext-state 1\nrelease 14.0.0\ndeveloper off\nend\n";
     EXPECT_EQ(serializeState(ServiceState{}), fresh);
     EXPECT_EQ(serializeState(richState()), richBytes);
-    ASSERT_TRUE(parseRelease("12.7.6"));
-    EXPECT_EQ(*parseRelease("12.7.6"), (Release{12, 7, 6}));
+    ASSERT_TRUE(parseRelease("12.7.6", 3));
+    EXPECT_EQ(*parseRelease("12.7.6", 3), (Release{12, 7, 6}));
     std::vector<std::string> lines;
     std::istringstream in(richBytes);
     for (std::string line; std::getline(in, line);) {
@@ -121,7 +121,7 @@ TEST(StateFormat, RejectsDamageWithAMessageThatSaysWhy) {
     }
     for (const char* bad : {"", "1", "1.2", "1.2.3.4", "1..3", "a.b.c", "1.2.3 ", "+1.2.3",
                             "-1.0.0", "1234567890.0.0"}) {
-        EXPECT_FALSE(parseRelease(bad)) << bad;
+        EXPECT_FALSE(parseRelease(bad, 3)) << bad;
     }
 }
 

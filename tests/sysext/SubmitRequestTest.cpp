@@ -10,6 +10,7 @@
 #include "ServiceDecisions.hpp"
 #include "ServiceLife.hpp"
 #include "platform/DispatchQueue.hpp"
+#include "platform/Host.hpp"
 #include "platform/SystemExtensions.hpp"
 
 namespace sysext {
@@ -161,6 +162,11 @@ TEST_F(SubmitRequest, EachAnswerReachesTheDelegateAndTheStateOnDisk) {
     EXPECT_THAT(answersTo(activation),
                 AllOf(StartsWith(fail + "1: "), HasSubstr("sysextctl reset")));
     EXPECT_EQ(home.stateBytes(), "veltrin-sysext-state 1\n");
+    // The gate still answers, from the fresh state's release, and its output stays its own.
+    ::testing::internal::CaptureStderr();
+    EXPECT_TRUE(platform::isOperatingSystemAtLeastVersion({14, 0, 0}));
+    EXPECT_FALSE(platform::isOperatingSystemAtLeastVersion({14, 0, 1}));
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
 }
 
 TEST_F(SubmitRequest, ASecondRequestSupersedesTheWaitingOneAndCompletesOnApproval) {

@@ -63,6 +63,10 @@ TEST(Sysextctl, VerbsShowAndChangeTheState) {
         {{"approve", "com.a.b"}, "", unknown},
         {{"busy", "com.a.one", "on"}, ""},
         {{"busy", "com.a.one", "off"}, ""},
+        {{"release", "11.7"}, ""},
+        {{"release"}, "11.7.0\n"},
+        {{"release", "15"}, ""},
+        {{"release"}, "15.0.0\n"},
         {{"release", "12.7.6"}, ""},
         {{"release"}, "12.7.6\n"},
         {{"developer", "on"}, ""},
@@ -79,6 +83,7 @@ TEST(Sysextctl, VerbsShowAndChangeTheState) {
               "extension com.a.one 1.0.0 1 activated enabled\n"
               "extension com.a.two 2.0 3 activated enabled\n"
               "policy com.a.b deny\napproved com.a.b\napproved com.a.two\nbusy com.a.b\nend\n");
+    EXPECT_EQ(sysextctl(home, {"help"}).out.back(), '\n');
     EXPECT_EQ(sysextctl(home, {"reset"}).status, exitSuccess);
     EXPECT_EQ(home.stateBytes(), "");
     EXPECT_EQ(sysextctl(home, {"list"}).out, "nothing is installed\n");
@@ -128,7 +133,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadInput{good, {"approve", "nodots"}}, BadInput{good, {"approve", "com.a.b/../x"}},
         BadInput{good, {"approve", "com.a.b", "com.c.d"}}, BadInput{good, {"policy", "com.a.b"}},
         BadInput{good, {"policy", "com.a.b", "maybe"}}, BadInput{good, {"busy", "com.a.b", "yes"}},
-        BadInput{good, {"release", "14"}}, BadInput{good, {"release", "14.0.0.1"}},
+        BadInput{good, {"release", "15."}}, BadInput{good, {"release", "14.0.0.1"}},
+        BadInput{good, {"release", ".1"}}, BadInput{good, {"release", "1..2"}},
         BadInput{good, {"developer", "ON"}}, BadInput{good, {"reboot", "now"}},
         BadInput{good, {"reset", "all"}}, BadInput{damagedState, {"list"}},
         BadInput{damagedState, {"approve", "com.a.b"}}, BadInput{damagedState, {"release"}},

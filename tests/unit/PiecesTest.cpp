@@ -1,11 +1,10 @@
-// The small pieces on their own: the log formatter, the release classes and their
-// messages, the file URL, the argument report and the flag selection.
-// (The report through a launch: HostileStringsTest; flag rules: LaunchTest.)
-#include <cstdint>
-#include <limits>
-
+// The small pieces on their own: the log formatter, the release messages, the
+// file URL, the argument report and the flag selection.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <limits>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -17,133 +16,95 @@
 
 namespace {
 
-using platform::formatLogMessage;
+using std::int64_t;
 using Args = std::vector<platform::LogArgument>;
 
-std::string format(platform::LogFormat f, const Args& arguments) {
-    return formatLogMessage(f, std::span<const platform::LogArgument>(arguments));
-}
+struct Formatted {
+    platform::LogFormat format;
+    Args arguments;
+    std::string text;
+};
 
-// ---------------------------------------------------------------- formatLogMessage
-
-TEST(FormatLogMessage, FillsTextAndIntegerDirectivesWithAllSixtyFourBits) {
-    EXPECT_EQ(format("Info:Replacing extension %@ version %@ with version %@", {"id", "1", "2"}),
-              "Info:Replacing extension id version 1 with version 2");
-    EXPECT_EQ(format("file URL = %s", {"file:///x"}), "file URL = file:///x");
-    EXPECT_EQ(format("Error:Unexpected result %d for system extension request", {std::int64_t{-1}}),
-              "Error:Unexpected result -1 for system extension request");
-    EXPECT_EQ(format("%d", {std::numeric_limits<std::int64_t>::min()}), "-9223372036854775808");
-    EXPECT_EQ(format("%d", {std::numeric_limits<std::int64_t>::max()}), "9223372036854775807");
-    EXPECT_EQ(format("%d", {std::int64_t{4294967296}}), "4294967296");
-    const std::string value("a\0b\nc", 5);  // copied whole
-    EXPECT_EQ(format("[%@]", {std::string_view(value)}), "[" + value + "]");
-}
-
-TEST(FormatLogMessage, InterpretsNothingButItsOwnDirectives) {
-    EXPECT_EQ(format("a %@ b %@", {"%@%s%n%d%%", "second"}), "a %@%s%n%d%% b second");
-    EXPECT_EQ(format("%s", {"%s"}), "%s");
-    EXPECT_EQ(format("100%% sure", {}), "100% sure");
-    EXPECT_EQ(format("%%d", {std::int64_t{1}}), "%d");
-    EXPECT_EQ(format("%%%d", {std::int64_t{1}}), "%1");
-    // missing arguments and type mismatches leave the directive as written
-    EXPECT_EQ(format("x %@ y %d z %s", {}), "x %@ y %d z %s");
-    EXPECT_EQ(format("%@ and %@", {"one"}), "one and %@");
-    EXPECT_EQ(format("%d", {"text"}), "%d");
-    EXPECT_EQ(format("%@", {std::int64_t{5}}), "%@");
-    EXPECT_EQ(format("%x %n %ld 50%", {std::int64_t{1}, "t"}), "%x %n %ld 50%");
-    EXPECT_EQ(format("", {}), "");
-}
-
-// ---------------------------------------------------------------- MacOSVersion and versionMessages
-
-TEST(MacOSVersion, RawValueSevenIsKeptAndEqualsNoNamedValue) {
-    const launcher::MacOSVersion seven{7};
-    EXPECT_EQ(seven.rawValue, 7u);
-    EXPECT_NE(seven, launcher::MacOSVersion::unsupported);
-    EXPECT_NE(seven, launcher::MacOSVersion::bigSur);
-    EXPECT_NE(seven, launcher::MacOSVersion::monterey);
-    EXPECT_NE(seven, launcher::MacOSVersion::venturaOrLater);
-    EXPECT_EQ(seven, launcher::MacOSVersion{7});
-    EXPECT_EQ(launcher::MacOSVersion{0xFFFFFFFFu}.rawValue, 0xFFFFFFFFu);
+// Its own directives only, all 64 bits of %d, arguments never read as formats;
+// a directive without its argument, or of another type, stays as written.
+TEST(FormatLogMessage, FillsItsOwnDirectivesOnly) {
+    const std::string nul("a\0b\nc", 5);
+    for (const Formatted& row : std::vector<Formatted>{
+             {"v %@ w %@ x %@", {"id", "1", "2"}, "v id w 1 x 2"},
+             {"file URL = %s", {"file:///x"}, "file URL = file:///x"},
+             {"%d", {std::numeric_limits<int64_t>::min()}, "-9223372036854775808"},
+             {"%d", {int64_t{4294967296}}, "4294967296"},
+             {"[%@]", {std::string_view(nul)}, "[" + nul + "]"},
+             {"a %@ b %@", {"%@%s%n%d%%", "second"}, "a %@%s%n%d%% b second"},
+             {"100%% %%d %%%d", {int64_t{1}}, "100% %d %1"},
+             {"x %@ y %d z %s", {}, "x %@ y %d z %s"},
+             {"%@ and %@", {"one"}, "one and %@"},
+             {"%d", {"text"}, "%d"},
+             {"%@", {int64_t{5}}, "%@"},
+             {"%x %n %ld 50%", {int64_t{1}, "t"}, "%x %n %ld 50%"}}) {
+        EXPECT_EQ(platform::formatLogMessage(row.format, row.arguments), row.text) << row.text;
+    }
 }
 
 TEST(VersionMessages, FourTextsByteForByteAndNoFifth) {
     const auto& messages = launcher::versionMessages();
-    EXPECT_EQ(messages.size(), 4u);
-    EXPECT_EQ(messages.at(0), "This is an unsupported operating System");
-    EXPECT_EQ(
-        messages.at(1),
-        "This version only runs on macOS Big Sur. If you upgrade, you must install a new version");
-    EXPECT_EQ(
-        messages.at(2),
-        "This version only runs on macOS Monterey. If you upgrade, you must install a new version");
-    EXPECT_EQ(messages.at(3),
-              "This version only runs on macOS Ventura and above. If you upgrade, please check for "
-              "a new version");
-    EXPECT_EQ(messages.find(4), messages.end());
-    EXPECT_EQ(&launcher::versionMessages(), &messages);  // built once
+    EXPECT_EQ(messages, (std::map<std::uint32_t, std::string>{
+                            {0, "This is an unsupported operating System"},
+                            {1,
+                             "This version only runs on macOS Big Sur. If you upgrade, you "
+                             "must install a new version"},
+                            {2,
+                             "This version only runs on macOS Monterey. If you upgrade, you "
+                             "must install a new version"},
+                            {3,
+                             "This version only runs on macOS Ventura and above. If you "
+                             "upgrade, please check for a new version"}}));
+    EXPECT_NE(launcher::MacOSVersion{7}, launcher::MacOSVersion::venturaOrLater);
 }
 
-// ---------------------------------------------------------------- FileURL
-
-TEST(FileURL, AbsoluteStringPercentEncodesWhatAURLPathMayNotHold) {
+TEST(FileURL, PercentEncodesWhatAPathMayNotHoldAndJoinsWithOneSlash) {
     using launcher::FileURL;
-    EXPECT_EQ(FileURL::fileURLWithPath("/home/user/veltrinLogFile.txt").absoluteString(),
-              "file:///home/user/veltrinLogFile.txt");
-    EXPECT_EQ(FileURL::fileURLWithPath("/tmp/a b/\xC3\xBC%#?\"<>[]^`{|}\\").absoluteString(),
-              "file:///tmp/a%20b/%C3%BC%25%23%3F%22%3C%3E%5B%5D%5E%60%7B%7C%7D%5C");
+    EXPECT_EQ(FileURL::fileURLWithPath("/tmp/a b/\xC3\xBC%#?\"<>[]^`{|}\\\n").absoluteString(),
+              "file:///tmp/a%20b/%C3%BC%25%23%3F%22%3C%3E%5B%5D%5E%60%7B%7C%7D%5C%0A");
     EXPECT_EQ(FileURL::fileURLWithPath("/x-._~!$&'()*+,;=:@/y").absoluteString(),
               "file:///x-._~!$&'()*+,;=:@/y");
-    EXPECT_EQ(FileURL::fileURLWithPath("/n\nl\x7F").absoluteString(), "file:///n%0Al%7F");
+    for (const char* home : {"/home/u", "/home/u/"}) {
+        EXPECT_EQ(FileURL::fileURLWithPath(home).appendingPathComponent("f.txt").path(),
+                  "/home/u/f.txt");
+    }
 }
 
-TEST(FileURL, AppendingPathComponentJoinsWithOneSlash) {
-    using launcher::FileURL;
-    EXPECT_EQ(
-        FileURL::fileURLWithPath("/home/u").appendingPathComponent("veltrinLogFile.txt").path(),
-        "/home/u/veltrinLogFile.txt");
-    EXPECT_EQ(
-        FileURL::fileURLWithPath("/home/u/").appendingPathComponent("veltrinLogFile.txt").path(),
-        "/home/u/veltrinLogFile.txt");
-    EXPECT_EQ(FileURL::fileURLWithPath("/").appendingPathComponent("veltrinLogFile.txt").path(),
-              "/veltrinLogFile.txt");
-}
-
-// ---------------------------------------------------------------- the argument report
-
-TEST(ArgumentReport, EachArgumentQuotedWithQuoteAndBackslashEscaped) {
-    EXPECT_EQ(launcher::argumentReportLine({"/p"}), "[\"/p\"]\n");
-    EXPECT_EQ(launcher::argumentReportLine({"/p", "-install", ""}),
-              "[\"/p\", \"-install\", \"\"]\n");
+// Each argument quoted; quotes, backslashes, controls, separators and bytes
+// that are not UTF-8 (cut short, overlong, surrogate, past U+10FFFF) escaped.
+TEST(ArgumentReport, QuotesEachArgumentAndEscapesWhatMustNotShow) {
     EXPECT_EQ(launcher::argumentReportLine({}), "[]\n");
-    EXPECT_EQ(launcher::argumentReportLine({"a\"b", "c\\d", "\\\""}),
-              "[\"a\\\"b\", \"c\\\\d\", \"\\\\\\\"\"]\n");
-    EXPECT_EQ(launcher::argumentReportLine({"\xC2\xA0\xC3\xBC\xE6\x97\xA5\xF0\x9F\x98\x80 %@"}),
-              "[\"\xC2\xA0\xC3\xBC\xE6\x97\xA5\xF0\x9F\x98\x80 %@\"]\n");
+    EXPECT_EQ(launcher::argumentReportLine(
+                  {"/p", "", "a\"b", "c\\d", "\xC2\xA0\xF0\x9F\x98\x80 %@", std::string("\0\t", 2),
+                   "\n\r\x01\x1F\x7F", "\xC2\x80\xC2\x9F\xE2\x80\xA8\xE2\x80\xA9", "a\xC3",
+                   "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\x80z"}),
+              "[\"/p\", \"\", \"a\\\"b\", \"c\\\\d\", \"\xC2\xA0\xF0\x9F\x98\x80 %@\", "
+              "\"\\0\\t\", \"\\n\\r\\u{1}\\u{1F}\\u{7F}\", \"\\u{80}\\u{9F}\\u{2028}\\u{2029}\", "
+              "\"a\\x{C3}\", \"\\x{C0}\\x{AF}\", \"\\x{ED}\\x{A0}\\x{80}\", "
+              "\"\\x{F4}\\x{90}\\x{80}\\x{80}\", \"\\x{80}z\"]\n");
 }
 
-TEST(ArgumentReport, ControlCharactersAndBytesThatAreNotUtf8AreEscaped) {
-    EXPECT_EQ(launcher::argumentReportLine({std::string("\0\t\n\r", 4)}), "[\"\\0\\t\\n\\r\"]\n");
-    EXPECT_EQ(launcher::argumentReportLine({"\x01\x1B\x1F\x7F"}),
-              "[\"\\u{1}\\u{1B}\\u{1F}\\u{7F}\"]\n");
-    // C1 controls and the line and paragraph separators
-    EXPECT_EQ(launcher::argumentReportLine({"\xC2\x80\xC2\x85\xC2\x9F\xE2\x80\xA8\xE2\x80\xA9"}),
-              "[\"\\u{80}\\u{85}\\u{9F}\\u{2028}\\u{2029}\"]\n");
-    EXPECT_EQ(launcher::argumentReportLine({"\xFF"}), "[\"\\x{FF}\"]\n");
-    EXPECT_EQ(launcher::argumentReportLine({"a\xC3"}), "[\"a\\x{C3}\"]\n");           // cut short
-    EXPECT_EQ(launcher::argumentReportLine({"\xC0\xAF"}), "[\"\\x{C0}\\x{AF}\"]\n");  // overlong
-    EXPECT_EQ(launcher::argumentReportLine({"\xED\xA0\x80"}),
-              "[\"\\x{ED}\\x{A0}\\x{80}\"]\n");  // surrogate
-    EXPECT_EQ(launcher::argumentReportLine({"\xF4\x90\x80\x80"}),
-              "[\"\\x{F4}\\x{90}\\x{80}\\x{80}\"]\n");  // past U+10FFFF
-    EXPECT_EQ(launcher::argumentReportLine({"\x80z"}), "[\"\\x{80}z\"]\n");
-}
-
-// ---------------------------------------------------------------- flag selection alone
-
-TEST(SelectLaunchMode, AFlagWithAnEmbeddedNulIsNoFlag) {
-    EXPECT_EQ(launcher::selectLaunchMode({"p", std::string("-install\0", 9)}),
-              launcher::LaunchMode::interactive);
+// The first of -install, -uninstall, -installInteractive present wins, exactly
+// spelt, anywhere, the program path included.
+TEST(SelectLaunchMode, TheFirstFlagInTestOrderWins) {
+    using enum launcher::LaunchMode;
+    const std::vector<std::pair<std::vector<std::string>, launcher::LaunchMode>> rows{
+        {{"p", "-uninstall", "-install"}, install},
+        {{"p", "-installInteractive", "-install"}, install},
+        {{"p", "-installInteractive", "-uninstall"}, uninstall},
+        {{"p", "x", "-installInteractive", "y"}, installInteractive},
+        {{"-uninstall"}, uninstall},
+        {{}, interactive},
+        {{"p", "-Install", "--install", "-install ", "install", "-install=1", "-uninstal",
+          "-installinteractive", std::string("-install\0", 9)},
+         interactive}};
+    for (const auto& [arguments, mode] : rows) {
+        EXPECT_EQ(launcher::selectLaunchMode(arguments), mode) << arguments.size();
+    }
 }
 
 }  // namespace
