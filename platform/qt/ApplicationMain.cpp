@@ -83,7 +83,7 @@ int applicationMain(int argc, char** argv) {
 
     window.show();
     window.activateWindow();
-    mainQueue().async([&delegate] { delegate->applicationDidFinishLaunching(); });
+    dispatchAsync(mainQueue(), [&delegate] { delegate->applicationDidFinishLaunching(); });
     const int status = QApplication::exec();
 
     qt::closeMainQueue();
@@ -92,9 +92,13 @@ int applicationMain(int argc, char** argv) {
     return status;
 }
 
-void terminate(const void* /*sender*/) {
+void qt::quitApplication() {
     deliverWillTerminateOnce();
     QCoreApplication::quit();
+}
+
+void terminate(ApplicationDelegate& /*sender*/) {
+    qt::quitApplication();
 }
 
 }  // namespace platform
