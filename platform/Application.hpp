@@ -53,7 +53,9 @@ std::unique_ptr<ApplicationDelegate> instantiateLayoutDelegate();
 // the exit status once the application has ended.
 int applicationMain(int argc, char** argv);
 
-// Ends the application; the delegate gets applicationWillTerminate first.
-void terminate(const void* sender);
+// Ends the application; the delegate gets applicationWillTerminate first. The
+// sender is the layout's delegate object, which every backend has its own
+// object for.
+void terminate(ApplicationDelegate& sender);
 
 }  // namespace platform

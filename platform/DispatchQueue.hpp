@@ -6,13 +6,14 @@
 
 namespace platform {
 
-class DispatchQueue {
-  public:
-    virtual ~DispatchQueue() = default;
-    // May be called from any thread.
-    virtual void async(std::function<void()> work) = 0;
-};
+// The platform's own queue object. Each backend defines the class (a program
+// links exactly one), so a backend hands its framework the real queue without
+// a cast.
+class DispatchQueue;
 
 DispatchQueue& mainQueue();
+
+// May be called from any thread.
+void dispatchAsync(DispatchQueue& queue, std::function<void()> work);
 
 }  // namespace platform

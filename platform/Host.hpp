@@ -35,16 +35,8 @@ void writeApprovalInstructions(std::string_view extensionIdentifier);
 // The process's arguments as the platform supplies them, program path first.
 std::vector<std::string> processArguments();
 
-struct LocalDateTime {
-    int year = 0;
-    int month = 0;  // 1 to 12
-    int day = 0;    // 1 to 31
-    int hour = 0;   // 0 to 23
-    int minute = 0;
-    int second = 0;
-};
-
-// Now, in the user's calendar and time zone.
-LocalDateTime currentLocalDateTime();
+// Now, in the user's calendar and time zone, written with a date-format pattern
+// such as "dd/MM/yyyy HH:mm:ss" (the platform's date formatter supplies the digits).
+std::string stringFromCurrentDate(std::string_view dateFormat);
 
 }  // namespace platform

@@ -49,27 +49,18 @@ class SystemExtensionRequestDelegate {
         const ExtensionProperties& replacement) = 0;
 };
 
+// What a request asks; the backends' request objects know it.
 enum class RequestKind { activation, deactivation };
 
+// The platform's request object. Each backend makes its own (the functions below),
+// so identifier and setDelegate can be the framework's own.
 class SystemExtensionRequest {
   public:
-    SystemExtensionRequest(RequestKind kind, std::string identifier, DispatchQueue& queue)
-        : kind_(kind), identifier_(std::move(identifier)), queue_(&queue) {}
-
-    RequestKind kind() const { return kind_; }
-    const std::string& identifier() const { return identifier_; }
-    DispatchQueue& queue() const { return *queue_; }
-
+    virtual ~SystemExtensionRequest() = default;
+    virtual std::string identifier() const = 0;
     // Not owned: the delegate outlives every request it is given (it is the
     // application's delegate).
-    SystemExtensionRequestDelegate* delegate() const { return delegate_; }
-    void setDelegate(SystemExtensionRequestDelegate* delegate) { delegate_ = delegate; }
-
-  private:
-    RequestKind kind_;
-    std::string identifier_;
-    DispatchQueue* queue_;
-    SystemExtensionRequestDelegate* delegate_ = nullptr;
+    virtual void setDelegate(SystemExtensionRequestDelegate* delegate) = 0;
 };
 
 std::shared_ptr<SystemExtensionRequest> activationRequestForExtension(std::string identifier,

@@ -11,6 +11,8 @@
 #include <variant>
 #include <vector>
 
+#include "LogFormats.hpp"
+
 namespace platform {
 
 // A format that can only be made from a string literal.
@@ -18,12 +20,15 @@ class LogFormat {
   public:
     template <std::size_t N>
     consteval LogFormat(const char (&literal)[N])  // NOLINT(google-explicit-constructor)
-        : text_(literal, N - 1) {}
+        : text_(literal, N - 1), row_(programLogFormatRow(text_)) {}
 
     constexpr std::string_view text() const { return text_; }
+    // Its row in programLogFormats, or notAProgramLogFormat.
+    constexpr std::size_t row() const { return row_; }
 
   private:
     std::string_view text_;
+    std::size_t row_;
 };
 
 // %d takes an integer, %@ and %s take a text.

@@ -46,7 +46,7 @@ void AppDelegate::fireTimer() {
     if (keepRunning) {
         return;
     }
-    platform::terminate(this);
+    platform::terminate(*this);
 }
 
 void AppDelegate::applicationWillTerminate() {}

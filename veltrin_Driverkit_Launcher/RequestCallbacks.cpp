@@ -74,7 +74,7 @@ void AppDelegate::requestDidFailWithError(platform::SystemExtensionRequest& /*re
 }
 
 void AppDelegate::requestNeedsUserApproval(platform::SystemExtensionRequest& request) {
-    const std::string_view identifier = request.identifier();
+    const std::string identifier = request.identifier();
     const platform::LogFormat format = "Info:System Extension %@ requires user approval";
     writeLog(platform::formatLogMessage(format, {identifier}));
     platform::osLog(format, {identifier});
@@ -92,7 +92,7 @@ void AppDelegate::requestNeedsUserApproval(platform::SystemExtensionRequest& req
 platform::ReplacementAction AppDelegate::requestActionForReplacingExtension(
     platform::SystemExtensionRequest& request, const platform::ExtensionProperties& existing,
     const platform::ExtensionProperties& replacement) {
-    const std::string_view identifier = request.identifier();
+    const std::string identifier = request.identifier();
     const std::string_view existingVersion = existing.bundleShortVersion;
     const std::string_view newVersion = replacement.bundleShortVersion;
     const platform::LogFormat format = "Info:Replacing extension %@ version %@ with version %@";

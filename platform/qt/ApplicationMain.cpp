@@ -134,7 +134,7 @@ int applicationMain(int argc, char** argv) {
 
     window.show();
     window.activateWindow();
-    mainQueue().async([&delegate] { delegate->applicationDidFinishLaunching(); });
+    dispatchAsync(mainQueue(), [&delegate] { delegate->applicationDidFinishLaunching(); });
     const int status = QApplication::exec();
 
     qt::closeMainQueue();
@@ -143,9 +143,13 @@ int applicationMain(int argc, char** argv) {
     return status;
 }
 
-void terminate(const void* /*sender*/) {
+void qt::quitApplication() {
     deliverWillTerminateOnce();
     QCoreApplication::quit();
+}
+
+void terminate(ApplicationDelegate& /*sender*/) {
+    qt::quitApplication();
 }
 
 }  // namespace platform

@@ -12,6 +12,10 @@ void rememberProcessArguments(int argc, const char* const* argv);
 // instead of reaching an application object that is going away.
 void closeMainQueue();
 
+// Ends the application as terminate does; the window's own ways out (Quit,
+// closing it, a quit signal) have no delegate to send as.
+void quitApplication();
+
 // Stops every pending timer while the event dispatcher that owns them exists.
 void invalidateAllTimers();
 

@@ -1,5 +1,7 @@
 #include "LauncherWindow.hpp"
 
+#include "BackendLifecycle.hpp"
+
 #include <QCloseEvent>
 
 #include "Outlets.hpp"
@@ -41,13 +43,12 @@ void LauncherWindow::connectTo(ApplicationDelegate& delegate) {
     QObject::connect(
         ui_->disableButton, &QPushButton::clicked, this,
         [&delegate, sender = ui_->disableButton] { delegate.disableDriverWithSender(sender); });
-    QObject::connect(ui_->quitButton, &QPushButton::clicked, this,
-                     [sender = ui_->quitButton] { platform::terminate(sender); });
+    QObject::connect(ui_->quitButton, &QPushButton::clicked, this, [] { quitApplication(); });
 }
 
 void LauncherWindow::closeEvent(QCloseEvent* event) {
     event->accept();
-    platform::terminate(this);
+    quitApplication();
 }
 
 }  // namespace platform::qt

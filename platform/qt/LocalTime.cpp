@@ -1,19 +1,15 @@
-#include <ctime>
+// Qt's date-format letters agree with the platform patterns the launcher
+// uses (dd, MM, yyyy, HH, mm, ss), and toString writes them in the C locale.
+#include <QDateTime>
 
 #include "platform/Host.hpp"
 
 namespace platform {
 
-LocalDateTime currentLocalDateTime() {
-    const std::time_t now = std::time(nullptr);
-    // localtime_r is not required to look at TZ; tzset makes a changed zone count.
-    ::tzset();
-    std::tm local{};
-    if (::localtime_r(&now, &local) == nullptr) {
-        return {};
-    }
-    return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
-            local.tm_hour,        local.tm_min,     local.tm_sec};
+std::string stringFromCurrentDate(std::string_view dateFormat) {
+    const QString format =
+        QString::fromUtf8(dateFormat.data(), static_cast<qsizetype>(dateFormat.size()));
+    return QDateTime::currentDateTime().toString(format).toStdString();
 }
 
 }  // namespace platform

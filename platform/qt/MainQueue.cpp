@@ -37,9 +37,11 @@ class WorkRunner final : public QObject {
     }
 };
 
-class QtMainQueue final : public DispatchQueue {
+}  // namespace
+
+class DispatchQueue {
   public:
-    void async(std::function<void()> work) override {
+    void async(std::function<void()> work) {
         // Dropped work is destroyed outside the lock: its captures may post again.
         std::function<void()> dropped;
         const std::lock_guard lock(mutex_);
@@ -66,9 +68,11 @@ class QtMainQueue final : public DispatchQueue {
     WorkRunner* runner_ = nullptr;
 };
 
+namespace {
+
 // Never destroyed: a worker thread may still post while the process exits.
-QtMainQueue& theMainQueue() {
-    static auto* queue = new QtMainQueue;
+DispatchQueue& theMainQueue() {
+    static auto* queue = new DispatchQueue;
     return *queue;
 }
 
@@ -76,6 +80,10 @@ QtMainQueue& theMainQueue() {
 
 DispatchQueue& mainQueue() {
     return theMainQueue();
+}
+
+void dispatchAsync(DispatchQueue& queue, std::function<void()> work) {
+    queue.async(std::move(work));
 }
 
 void qt::closeMainQueue() {

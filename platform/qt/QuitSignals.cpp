@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <csignal>
 
+#include "BackendLifecycle.hpp"
 #include "platform/Application.hpp"
 
 namespace platform::qt {
@@ -59,7 +60,7 @@ QuitSignals::QuitSignals() {
         char drained[64];
         while (::read(fd, drained, sizeof drained) > 0) {
         }
-        platform::terminate(nullptr);
+        platform::qt::quitApplication();
     });
     installHandler(SIGINT);
     installHandler(SIGTERM);

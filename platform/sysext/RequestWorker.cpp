@@ -1,4 +1,4 @@
-// submitRequest of the stand-in service: one detached worker thread per request.
+// The stand-in service's requests: one detached worker thread per request.
 // A request can wait for the user's approval for as long as the user likes, so
 // workers must not hold each other up, and none is joined: at exit the process
 // simply leaves them, which ServiceLife makes safe.
@@ -17,8 +17,8 @@
 #include "ServiceDecisions.hpp"
 #include "ServiceErrors.hpp"
 #include "ServiceLife.hpp"
+#include "StandInRequest.hpp"
 #include "StateStore.hpp"
-#include "platform/SystemExtensions.hpp"
 
 namespace sysext {
 
@@ -42,8 +42,7 @@ bool processIsRunning(long processId) {
 
 class RequestWorker {
   public:
-    RequestWorker(std::shared_ptr<ServiceLife> life,
-                  std::shared_ptr<platform::SystemExtensionRequest> request)
+    RequestWorker(std::shared_ptr<ServiceLife> life, std::shared_ptr<StandInRequest> request)
         : life_(std::move(life)), request_(std::move(request)) {}
 
     void run() {
@@ -87,7 +86,7 @@ class RequestWorker {
 
   private:
     Step firstStep() {
-        const std::string& identifier = request_->identifier();
+        const std::string identifier = request_->identifier();
         if (!isBundleIdentifier(identifier)) {
             return Fail{serviceError(ErrorCode::extensionNotFound,
                                      "\"" + identifier.substr(0, 300) +
@@ -128,7 +127,7 @@ class RequestWorker {
 
     // Nothing when the process is exiting.
     std::optional<Step> waitForApproval() {
-        const std::string& identifier = request_->identifier();
+        const std::string identifier = request_->identifier();
         while (life_->pause(approvalPollInterval)) {
             auto decided = store_->update(
                 [&](ServiceState& state) { return checkApproval(state, identifier, token_); });
@@ -186,7 +185,7 @@ class RequestWorker {
     }
 
     std::shared_ptr<ServiceLife> life_;
-    std::shared_ptr<platform::SystemExtensionRequest> request_;
+    std::shared_ptr<StandInRequest> request_;
     std::optional<StateStore> store_;
     std::optional<DextBundle> bundle_;
     std::string token_;
@@ -194,21 +193,17 @@ class RequestWorker {
 
 }  // namespace
 
-}  // namespace sysext
-
-namespace platform {
-
-void submitRequest(std::shared_ptr<SystemExtensionRequest> request) {
-    auto life = sysext::ServiceLife::current();
+void submitToStandIn(std::shared_ptr<StandInRequest> request) {
+    auto life = ServiceLife::current();
     life->workerStarted();
-    auto worker = std::make_shared<sysext::RequestWorker>(life, std::move(request));
+    auto worker = std::make_shared<RequestWorker>(life, std::move(request));
     try {
         std::thread([life, worker]() mutable {
             try {
                 worker->run();
             } catch (const std::exception& exception) {
-                worker->postFail(sysext::serviceError(
-                    sysext::ErrorCode::unknown,
+                worker->postFail(serviceError(
+                    ErrorCode::unknown,
                     std::string("The system extension service failed: ") + exception.what()));
             }
             // Let go of the request before saying this worker is done.
@@ -217,10 +212,10 @@ void submitRequest(std::shared_ptr<SystemExtensionRequest> request) {
         }).detach();
     } catch (const std::system_error& error) {
         life->workerFinished();
-        worker->postFail(sysext::serviceError(
-            sysext::ErrorCode::unknown,
+        worker->postFail(serviceError(
+            ErrorCode::unknown,
             std::string("The system extension service could not start a worker: ") + error.what()));
     }
 }
 
-}  // namespace platform
+}  // namespace sysext

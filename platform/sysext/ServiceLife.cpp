@@ -27,7 +27,7 @@ bool ServiceLife::post(platform::DispatchQueue& queue, std::function<void()> wor
     if (stopping_) {
         return false;
     }
-    queue.async(std::move(work));
+    platform::dispatchAsync(queue, std::move(work));
     return true;
 }
 

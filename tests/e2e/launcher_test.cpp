@@ -51,6 +51,10 @@ class CommandLine : public E2eTest {
         fs::create_directories(directory / (dextIdentifier + ".dext"));
         const auto copy = directory / fs::path(launcherPath).filename();
         fs::copy_file(launcherPath, copy);
+        if (const auto layout = fs::path(launcherPath).parent_path() / "Resources";
+            fs::exists(layout)) {
+            fs::copy(layout, directory / "Resources", fs::copy_options::recursive);
+        }
         std::ofstream(directory / (dextIdentifier + ".dext") / "Info", std::ios::binary)
             << "veltrin-dext-bundle 1\nidentifier " << dextIdentifier << "\nshort-version "
             << shortVersion << "\nbuild " << build << "\n";

@@ -101,18 +101,21 @@ void FakeTimer::invalidate() {
 
 // ---------------------------------------------------------------- the main queue
 
-class FakePlatform::MainQueue final : public platform::DispatchQueue {
-  public:
-    explicit MainQueue(FakePlatform& fake) : fake_(&fake) {}
-    void async(std::function<void()> work) override { fake_->post(std::move(work)); }
+}  // namespace fake
 
-  private:
-    FakePlatform* fake_;
-};
+void platform::DispatchQueue::async(std::function<void()> work) {
+    fake_->post(std::move(work));
+}
+
+void platform::dispatchAsync(DispatchQueue& queue, std::function<void()> work) {
+    queue.async(std::move(work));
+}
+
+namespace fake {
 
 // ---------------------------------------------------------------- the fake
 
-FakePlatform::FakePlatform() : mainQueue_(std::make_unique<MainQueue>(*this)) {
+FakePlatform::FakePlatform() : mainQueue_(std::make_unique<platform::DispatchQueue>(*this)) {
     if (currentFake != nullptr) {
         std::fprintf(stderr, "fake::FakePlatform: only one may exist at a time\n");
         std::abort();
@@ -148,7 +151,7 @@ FakePlatform& FakePlatform::current() {
 }
 
 // The start as seconds since 1970 read as UTC, so no zone or daylight saving applies.
-void FakePlatform::setStartDateTime(platform::LocalDateTime start) {
+void FakePlatform::setStartDateTime(LocalDateTime start) {
     std::tm t{};
     t.tm_year = start.year - 1900;
     t.tm_mon = start.month - 1;
@@ -159,7 +162,7 @@ void FakePlatform::setStartDateTime(platform::LocalDateTime start) {
     startSecondsOfEpoch_ = ::timegm(&t);
 }
 
-platform::LocalDateTime FakePlatform::localDateTime() const {
+LocalDateTime FakePlatform::localDateTime() const {
     const std::time_t total =
         startSecondsOfEpoch_ + nowNs_ / nanosPerSecond;  // the clock never goes back
     std::tm t{};
@@ -379,7 +382,7 @@ void FakePlatform::terminate(const void* sender) {
 
 // ---- requests
 
-void FakePlatform::submit(std::shared_ptr<platform::SystemExtensionRequest> request) {
+void FakePlatform::submit(std::shared_ptr<FakeRequest> request) {
     const platform::SystemExtensionRequestDelegate* delegate = request->delegate();
     record(Submit(0, request->kind(), request->identifier(),
                   delegate != nullptr ? address(*delegate) : nullptr, address(request->queue())));
@@ -393,7 +396,7 @@ void FakePlatform::deliver(std::size_t index, Callback callback) {
         std::fprintf(stderr, "fake::FakePlatform: no request #%zu was submitted\n", index);
         std::abort();
     }
-    platform::SystemExtensionRequest& req = *requests_[index];
+    FakeRequest& req = *requests_[index];
     req.queue().async([&req, callback = std::move(callback)] {
         if (auto* delegate = req.delegate()) {
             callback(*delegate, req);

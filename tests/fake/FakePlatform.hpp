@@ -188,6 +188,35 @@ class FakeTimer final : public platform::Timer {
     State state_ = State::scheduled;
 };
 
+// What the launcher asked for, kept as it was told.
+class FakeRequest final : public platform::SystemExtensionRequest {
+  public:
+    FakeRequest(platform::RequestKind kind, std::string identifier, platform::DispatchQueue& queue)
+        : kind_(kind), identifier_(std::move(identifier)), queue_(&queue) {}
+    platform::RequestKind kind() const { return kind_; }
+    std::string identifier() const override { return identifier_; }
+    platform::DispatchQueue& queue() const { return *queue_; }
+    platform::SystemExtensionRequestDelegate* delegate() const { return delegate_; }
+    void setDelegate(platform::SystemExtensionRequestDelegate* delegate) override {
+        delegate_ = delegate;
+    }
+
+  private:
+    platform::RequestKind kind_;
+    std::string identifier_;
+    platform::DispatchQueue* queue_;
+    platform::SystemExtensionRequestDelegate* delegate_ = nullptr;
+};
+
+struct LocalDateTime {
+    int year = 0;
+    int month = 0;  // 1 to 12
+    int day = 0;
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+};
+
 // The window's objects. They record into the trace and keep what they were told.
 class FakeWindow final : public platform::Window {};
 
@@ -227,7 +256,7 @@ class FakePlatform {
     void setRelease(long major, long minor, long patch) { release_ = {major, minor, patch}; }
     void setOsLogDefaultTypeEnabled(bool enabled) { osLogEnabled_ = enabled; }
     // The local date and time at virtual 0 s (no time zone, no daylight saving).
-    void setStartDateTime(platform::LocalDateTime start);
+    void setStartDateTime(LocalDateTime start);
     struct Outlets {
         bool window = true;
         bool quitButton = true;
@@ -263,9 +292,7 @@ class FakePlatform {
     bool ended() const { return ended_; }
 
     // ---- requests submitted through submitRequest, in order
-    const std::vector<std::shared_ptr<platform::SystemExtensionRequest>>& requests() const {
-        return requests_;
-    }
+    const std::vector<std::shared_ptr<FakeRequest>>& requests() const { return requests_; }
     // Each posts the delegate callback to the request's queue, as the service does.
     void answerFinished(std::size_t index, platform::Result result);
     void answerFailed(std::size_t index, std::string localizedDescription);
@@ -295,11 +322,11 @@ class FakePlatform {
                                                    bool repeats);
     void invalidateTimer(FakeTimer& timer);
     void terminate(const void* sender);
-    void submit(std::shared_ptr<platform::SystemExtensionRequest> request);
+    void submit(std::shared_ptr<FakeRequest> request);
     bool isAtLeast(platform::OperatingSystemVersion version) const;
     bool osLogDefaultTypeEnabled() const { return osLogEnabled_; }
     const std::vector<std::string>& processArguments() const { return arguments_; }
-    platform::LocalDateTime localDateTime() const;
+    LocalDateTime localDateTime() const;
     // Standard error is no sink of the report, so it stays out of the trace.
     std::vector<std::string> approvalInstructions;
 
@@ -309,7 +336,6 @@ class FakePlatform {
         std::uint64_t order;
         std::function<void()> work;
     };
-    class MainQueue;
 
     void observeActivityLog();
     bool runNextDue(std::int64_t limit);
@@ -329,7 +355,7 @@ class FakePlatform {
     bool ended_ = false;
     std::vector<Posted> posted_;
     std::vector<std::shared_ptr<FakeTimer>> timers_;  // every timer ever scheduled; index = id - 1
-    std::unique_ptr<MainQueue> mainQueue_;
+    std::unique_ptr<platform::DispatchQueue> mainQueue_;
 
     std::unique_ptr<platform::ApplicationDelegate> delegate_;
     std::shared_ptr<FakeWindow> window_;
@@ -337,9 +363,19 @@ class FakePlatform {
     std::shared_ptr<FakeTextField> messageBox_;
     std::shared_ptr<FakeTextField> macOSMessageBox_;
 
-    std::vector<std::shared_ptr<platform::SystemExtensionRequest>> requests_;
+    std::vector<std::shared_ptr<FakeRequest>> requests_;
     Trace trace_;
     std::uint64_t activityLogSeen_ = 0;  // bytes of the file already in the trace
 };
 
 }  // namespace fake
+
+// The fake's main queue: posted work runs when the test runs the loop.
+class platform::DispatchQueue {
+  public:
+    explicit DispatchQueue(fake::FakePlatform& fake) : fake_(&fake) {}
+    void async(std::function<void()> work);
+
+  private:
+    fake::FakePlatform* fake_;
+};

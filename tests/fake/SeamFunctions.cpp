@@ -1,4 +1,7 @@
 // The seam's free functions, each handed to the fake platform in place.
+#include <cstdio>
+#include <cstdlib>
+
 #include "FakePlatform.hpp"
 
 namespace platform {
@@ -9,8 +12,8 @@ int applicationMain(int argc, char** argv) {
     return FakePlatform::current().applicationMain(argc, argv);
 }
 
-void terminate(const void* sender) {
-    FakePlatform::current().terminate(sender);
+void terminate(ApplicationDelegate& sender) {
+    FakePlatform::current().terminate(fake::address(sender));
 }
 
 std::shared_ptr<Timer> scheduledTimerWithTimeInterval(double seconds, TimerTarget& target,
@@ -50,8 +53,32 @@ std::vector<std::string> processArguments() {
     return FakePlatform::current().processArguments();
 }
 
-LocalDateTime currentLocalDateTime() {
-    return FakePlatform::current().localDateTime();
+// The patterns' fields the launcher uses; any other letter stays as written.
+std::string stringFromCurrentDate(std::string_view dateFormat) {
+    const fake::LocalDateTime now = FakePlatform::current().localDateTime();
+    const std::pair<std::string_view, int> fields[] = {{"yyyy", now.year}, {"MM", now.month},
+                                                       {"dd", now.day},    {"HH", now.hour},
+                                                       {"mm", now.minute}, {"ss", now.second}};
+    std::string out;
+    while (!dateFormat.empty()) {
+        bool matched = false;
+        for (const auto& [pattern, value] : fields) {
+            if (dateFormat.starts_with(pattern)) {
+                const std::string digits = std::to_string(value);
+                out.append(pattern.size() > digits.size() ? pattern.size() - digits.size() : 0,
+                           '0');
+                out.append(digits);
+                dateFormat.remove_prefix(pattern.size());
+                matched = true;
+                break;
+            }
+        }
+        if (!matched) {
+            out.push_back(dateFormat.front());
+            dateFormat.remove_prefix(1);
+        }
+    }
+    return out;
 }
 
 bool osLogDefaultTypeEnabled() {
@@ -59,6 +86,11 @@ bool osLogDefaultTypeEnabled() {
 }
 
 void osLog(LogFormat format, std::span<const LogArgument> arguments) {
+    if (format.row() == notAProgramLogFormat) {
+        std::fprintf(stderr, "fake: \"%.*s\" is missing from programLogFormats\n",
+                     static_cast<int>(format.text().size()), format.text().data());
+        std::abort();
+    }
     std::vector<fake::Argument> copies;
     for (const LogArgument& argument : arguments) {
         if (const auto* integer = std::get_if<std::int64_t>(&argument)) {
@@ -70,8 +102,21 @@ void osLog(LogFormat format, std::span<const LogArgument> arguments) {
     FakePlatform::current().record(fake::Log(0, std::string(format.text()), std::move(copies)));
 }
 
+std::shared_ptr<SystemExtensionRequest> activationRequestForExtension(std::string identifier,
+                                                                      DispatchQueue& queue) {
+    return std::make_shared<fake::FakeRequest>(RequestKind::activation, std::move(identifier),
+                                               queue);
+}
+
+std::shared_ptr<SystemExtensionRequest> deactivationRequestForExtension(std::string identifier,
+                                                                        DispatchQueue& queue) {
+    return std::make_shared<fake::FakeRequest>(RequestKind::deactivation, std::move(identifier),
+                                               queue);
+}
+
+// Only the functions above make requests under the fake.
 void submitRequest(std::shared_ptr<SystemExtensionRequest> request) {
-    FakePlatform::current().submit(std::move(request));
+    FakePlatform::current().submit(std::static_pointer_cast<fake::FakeRequest>(std::move(request)));
 }
 
 }  // namespace platform

@@ -35,8 +35,8 @@ class ScriptedDelegate final : public platform::ApplicationDelegate, public plat
     }
     void fireTimer() override {
         events += "fire;";
-        platform::terminate(this);
-        platform::terminate(this);
+        platform::terminate(*this);
+        platform::terminate(*this);
     }
     void applicationWillTerminate() override { events += "willTerminate;"; }
 };
@@ -70,7 +70,9 @@ TEST_P(ApplicationMain, EndsOnceWithStatusZeroAndKeepsTheArgumentsAsGiven) {
     EXPECT_EQ(seen, GetParam().arguments);
     // A worker that answers after the end finds the queue closed, not a
     // destroyed application.
-    std::thread([] { platform::mainQueue().async([] { events += "late;"; }); }).join();
+    std::thread([] {
+        platform::dispatchAsync(platform::mainQueue(), [] { events += "late;"; });
+    }).join();
     EXPECT_EQ(events, GetParam().events);
 }
 

@@ -88,7 +88,7 @@ TEST(MainQueue, WorkFromManyThreadsRunsOnTheMainThreadInOrderButNotDuringAPause)
     for (int t = 0; t < threads; ++t) {
         posters.emplace_back([&, t] {
             for (int i = 0; i < perThread; ++i) {
-                platform::mainQueue().async([&, t, i] {
+                platform::dispatchAsync(platform::mainQueue(), [&, t, i] {
                     offMainThread += std::this_thread::get_id() != mainThread ? 1 : 0;
                     seen[static_cast<std::size_t>(t)].push_back(i);
                 });

@@ -13,20 +13,11 @@
 #include "platform/Host.hpp"
 #include "platform/SystemExtensions.hpp"
 
-namespace sysext {
-namespace {
-
-using namespace std::chrono_literals;
-using enum platform::RequestKind;
-using ::testing::AllOf;
-using ::testing::HasSubstr;
-using ::testing::StartsWith;
-
 // Work posted from any thread waits until the test thread runs it, as the
 // application's main loop would.
-class TestMainQueue final : public platform::DispatchQueue {
+class platform::DispatchQueue {
   public:
-    void async(std::function<void()> work) override {
+    void async(std::function<void()> work) {
         const std::lock_guard lock(mutex_);
         work_.push_back(std::move(work));
     }
@@ -44,6 +35,20 @@ class TestMainQueue final : public platform::DispatchQueue {
     std::mutex mutex_;
     std::vector<std::function<void()>> work_;
 };
+
+void platform::dispatchAsync(DispatchQueue& queue, std::function<void()> work) {
+    queue.async(std::move(work));
+}
+
+namespace sysext {
+namespace {
+
+using namespace std::chrono_literals;
+using enum platform::RequestKind;
+using ::testing::AllOf;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+using TestMainQueue = platform::DispatchQueue;
 
 TestMainQueue& testMainQueue() {
     static TestMainQueue queue;

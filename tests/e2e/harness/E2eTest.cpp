@@ -1,5 +1,7 @@
 #include "E2eTest.hpp"
 
+#include <csignal>
+
 #include <stdlib.h>
 
 #include <cstdio>
@@ -106,7 +108,27 @@ void E2eTest::SetUp() {
     std::filesystem::permissions(root_ / "runtime", std::filesystem::perms::owner_all);
 }
 
+// GNUstep starts gdnc by itself; the one a case's launchers started knows the
+// case's configuration file and ends with the case, by its own process id.
+void endGdncOf(const std::filesystem::path& configuration) {
+    const std::string mark = "GNUSTEP_CONFIG_FILE=" + configuration.string();
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string pid = entry.path().filename().string();
+        if (pid.find_first_not_of("0123456789") != std::string::npos ||
+            readFile(entry.path() / "comm") != "gdnc\n") {
+            continue;
+        }
+        const std::string environment = readFile(entry.path() / "environ");
+        if (environment.find(mark + '\0') != std::string::npos) {
+            ::kill(std::stoi(pid), SIGTERM);
+        }
+    }
+}
+
 void E2eTest::TearDown() {
+    if (std::getenv("VELTRIN_E2E_DISPLAY") != nullptr) {
+        endGdncOf(root_ / "GNUstep.conf");
+    }
     if (HasFailure() || std::getenv("VELTRIN_E2E_KEEP")) {
         std::cerr << "scratch directory kept, with every child's standard error: " << root_ << '\n';
         return;
@@ -131,6 +153,18 @@ Environment E2eTest::environment() const {
     }
     env["QT_QPA_PLATFORM"] = "offscreen";
     env["DBUS_SYSTEM_BUS_ADDRESS"] = bus_->address();
+    if (const char* display = std::getenv("VELTRIN_E2E_DISPLAY")) {
+        // GNUstep keeps its defaults under the password database's home unless told.
+        env["DISPLAY"] = display;
+        env["GNUSTEP_CONFIG_FILE"] = (root_ / "GNUstep.conf").string();
+        std::ofstream(root_ / "GNUstep.conf")
+            << "GNUSTEP_USER_DIR=" << (root_ / "gnustep").string() << "\n"
+            << "GNUSTEP_USER_DEFAULTS_DIR=" << (root_ / "gnustep" / "Defaults").string() << "\n";
+        // No window manager on the test display: GNUstep draws no frames of its own.
+        std::filesystem::create_directories(root_ / "gnustep" / "Defaults");
+        std::ofstream(root_ / "gnustep" / "Defaults" / "NSGlobalDomain.plist")
+            << "{ GSX11HandlesWindowDecorations = NO; }\n";
+    }
     return env;
 }
 

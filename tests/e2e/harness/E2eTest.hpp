@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -14,7 +15,11 @@
 
 namespace e2e {
 
-inline const std::string launcherPath = VELTRIN_E2E_LAUNCHER;
+// The Linux build's launcher, or the binary VELTRIN_E2E_APP names (the GNUstep
+// build, run on the X display VELTRIN_E2E_DISPLAY).
+inline const std::string launcherPath = std::getenv("VELTRIN_E2E_APP") != nullptr
+                                            ? std::getenv("VELTRIN_E2E_APP")
+                                            : VELTRIN_E2E_LAUNCHER;
 inline const std::string dextIdentifier = VELTRIN_E2E_DEXT_IDENTIFIER;
 inline const std::string dextVersion = VELTRIN_E2E_DEXT_VERSION;
 

@@ -1,17 +1,23 @@
-#include "SystemExtensions.hpp"
+// The seam's request functions in the Linux build: every request is the stand-in's own.
+#include "StandInRequest.hpp"
 
 namespace platform {
 
 std::shared_ptr<SystemExtensionRequest> activationRequestForExtension(std::string identifier,
                                                                       DispatchQueue& queue) {
-    return std::make_shared<SystemExtensionRequest>(RequestKind::activation, std::move(identifier),
+    return std::make_shared<sysext::StandInRequest>(RequestKind::activation, std::move(identifier),
                                                     queue);
 }
 
 std::shared_ptr<SystemExtensionRequest> deactivationRequestForExtension(std::string identifier,
                                                                         DispatchQueue& queue) {
-    return std::make_shared<SystemExtensionRequest>(RequestKind::deactivation,
+    return std::make_shared<sysext::StandInRequest>(RequestKind::deactivation,
                                                     std::move(identifier), queue);
+}
+
+// Only the functions above make requests in this build.
+void submitRequest(std::shared_ptr<SystemExtensionRequest> request) {
+    sysext::submitToStandIn(std::static_pointer_cast<sysext::StandInRequest>(std::move(request)));
 }
 
 }  // namespace platform

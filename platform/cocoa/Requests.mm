@@ -1,0 +1,167 @@
+// Requests are the framework's own OSSystemExtensionRequest objects. Their
+// delegate is an object of ours that forwards to the launcher's delegate; the
+// framework does not retain a delegate, so the request's C++ side keeps it, and
+// a submitted request keeps itself alive until its last answer.
+#import <Foundation/Foundation.h>
+#import <SystemExtensions/SystemExtensions.h>
+
+#include <memory>
+#include <string>
+
+#include "Retention.h"
+#include "platform/SystemExtensions.hpp"
+
+namespace platform {
+dispatch_queue_t nativeQueue(DispatchQueue& queue);
+class CocoaRequest;
+}  // namespace platform
+
+@interface VeltrinRequestDelegate : NSObject <OSSystemExtensionRequestDelegate> {
+    platform::CocoaRequest* _request;
+    platform::SystemExtensionRequestDelegate* _delegate;
+    std::shared_ptr<platform::CocoaRequest>* _submitted;
+}
+- (instancetype)initWithRequest:(platform::CocoaRequest*)request
+                       delegate:(platform::SystemExtensionRequestDelegate*)delegate;
+- (void)keepUntilAnswered:(std::shared_ptr<platform::CocoaRequest>)request;
+@end
+
+namespace platform {
+
+namespace {
+
+std::string utf8(NSString* text) {
+    const char* bytes = text != nil ? [text UTF8String] : nullptr;
+    return bytes != nullptr ? std::string(bytes) : std::string();
+}
+
+ExtensionProperties propertiesOf(OSSystemExtensionProperties* properties) {
+    return {utf8([properties bundleIdentifier]), utf8([properties bundleVersion]),
+            utf8([properties bundleShortVersion])};
+}
+
+}  // namespace
+
+class CocoaRequest final : public SystemExtensionRequest {
+  public:
+    explicit CocoaRequest(OSSystemExtensionRequest* request) : request_(VELTRIN_RETAIN(request)) {}
+    ~CocoaRequest() override {
+        [request_ setDelegate:nil];
+        VELTRIN_RELEASE(forwarder_);
+        VELTRIN_RELEASE(request_);
+    }
+    CocoaRequest(const CocoaRequest&) = delete;
+    CocoaRequest& operator=(const CocoaRequest&) = delete;
+
+    std::string identifier() const override { return utf8([request_ identifier]); }
+
+    void setDelegate(SystemExtensionRequestDelegate* delegate) override {
+        [request_ setDelegate:nil];
+        VELTRIN_RELEASE(forwarder_);
+        forwarder_ = nil;
+        if (delegate != nullptr) {
+            forwarder_ = [[VeltrinRequestDelegate alloc] initWithRequest:this delegate:delegate];
+            [request_ setDelegate:forwarder_];
+        }
+    }
+
+    OSSystemExtensionRequest* request() const { return request_; }
+    VeltrinRequestDelegate* forwarder() const { return forwarder_; }
+
+  private:
+    OSSystemExtensionRequest* request_;
+    VeltrinRequestDelegate* forwarder_ = nil;
+};
+
+std::shared_ptr<SystemExtensionRequest> activationRequestForExtension(std::string identifier,
+                                                                      DispatchQueue& queue) {
+    return std::make_shared<CocoaRequest>([OSSystemExtensionRequest
+        activationRequestForExtension:[NSString stringWithUTF8String:identifier.c_str()]
+                                queue:nativeQueue(queue)]);
+}
+
+std::shared_ptr<SystemExtensionRequest> deactivationRequestForExtension(std::string identifier,
+                                                                        DispatchQueue& queue) {
+    return std::make_shared<CocoaRequest>([OSSystemExtensionRequest
+        deactivationRequestForExtension:[NSString stringWithUTF8String:identifier.c_str()]
+                                  queue:nativeQueue(queue)]);
+}
+
+// Only the functions above make requests in this build.
+void submitRequest(std::shared_ptr<SystemExtensionRequest> request) {
+    auto cocoa = std::static_pointer_cast<CocoaRequest>(std::move(request));
+    [cocoa->forwarder() keepUntilAnswered:cocoa];
+    [[OSSystemExtensionManager sharedManager] submitRequest:cocoa->request()];
+}
+
+}  // namespace platform
+
+@implementation VeltrinRequestDelegate
+
+- (instancetype)initWithRequest:(platform::CocoaRequest*)request
+                       delegate:(platform::SystemExtensionRequestDelegate*)delegate {
+    self = [super init];
+    if (self != nil) {
+        _request = request;
+        _delegate = delegate;
+        _submitted = nullptr;
+    }
+    return self;
+}
+
+- (void)keepUntilAnswered:(std::shared_ptr<platform::CocoaRequest>)request {
+    delete _submitted;
+    _submitted = new std::shared_ptr<platform::CocoaRequest>(std::move(request));
+}
+
+// The request may go with the last reference; this object with it.
+- (void)answered {
+#if __has_feature(objc_arc)
+    VeltrinRequestDelegate* keep = self;
+    (void)keep;
+#else
+    [[self retain] autorelease];
+#endif
+    std::shared_ptr<platform::CocoaRequest>* submitted = _submitted;
+    _submitted = nullptr;
+    delete submitted;
+}
+
+- (OSSystemExtensionReplacementAction)request:(OSSystemExtensionRequest*)request
+                  actionForReplacingExtension:(OSSystemExtensionProperties*)existing
+                                withExtension:(OSSystemExtensionProperties*)ext {
+    (void)request;
+    return static_cast<OSSystemExtensionReplacementAction>(
+        _delegate->requestActionForReplacingExtension(*_request, platform::propertiesOf(existing),
+                                                      platform::propertiesOf(ext)));
+}
+
+- (void)requestNeedsUserApproval:(OSSystemExtensionRequest*)request {
+    (void)request;
+    _delegate->requestNeedsUserApproval(*_request);
+}
+
+- (void)request:(OSSystemExtensionRequest*)request
+    didFinishWithResult:(OSSystemExtensionRequestResult)result {
+    (void)request;
+    _delegate->requestDidFinishWithResult(*_request, static_cast<platform::Result>(result));
+    [self answered];
+}
+
+- (void)request:(OSSystemExtensionRequest*)request didFailWithError:(NSError*)error {
+    (void)request;
+    const platform::Error failure{platform::utf8([error domain]),
+                                  static_cast<std::int64_t>([error code]),
+                                  platform::utf8([error localizedDescription])};
+    _delegate->requestDidFailWithError(*_request, failure);
+    [self answered];
+}
+
+- (void)dealloc {
+    delete _submitted;
+#if !__has_feature(objc_arc)
+    [super dealloc];
+#endif
+}
+
+@end
