@@ -80,7 +80,7 @@ lock-update@@lock@@platform/sysext/StateStore.cpp@@2@@auto lock = StateLock::acq
 qt-early@@qt@@platform/qt/Timers.cpp@@1@@std::ceil(seconds * 1000.0)@@std::floor(seconds * 1000.0)
 qt-enter@@qt@@platform/qt/Outlets.cpp@@1@@return {QKeySequence(Qt::Key_Return)};@@return {QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)};
 qt-default@@qt@@platform/qt/Outlets.cpp@@1@@button_->setDefault(!shortcuts_.empty() && key == "\r");@@button_->setDefault(false);
-qt-cancel-own@@qt@@platform/qt/Timers.cpp@@1@@if (found != pending_.end() && found->second.get() == timer) {@@if (found != pending_.end()) {
+qt-cancel-own@@qt@@platform/qt/Timers.cpp@@1@@found->second.get() == timer@@timer != nullptr
 qt-quit@@qt@@platform/qt/ApplicationMain.cpp@@1@@QCoreApplication::quit();@@
 qt-pause@@qt@@platform/qt/Pause.cpp@@1@@std::this_thread::sleep_for(@@static_cast<void>(
 EOF

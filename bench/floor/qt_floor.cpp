@@ -5,8 +5,7 @@
 #include <QTimer>
 #include <cstdio>
 
-int main(int argc, char *argv[])
-{
+int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QLabel label(QStringLiteral("floor"));
     label.show();
