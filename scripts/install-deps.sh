@@ -10,6 +10,10 @@ packages=(
     dbus-daemon dbus-bin
     xvfb xauth xdotool fonts-dejavu-core
     python3
+    # The macOS backend on GNUstep: clang 16 for Objective-C++ with gcc's runtime;
+    # gdbus carries its restart request.
+    clang-16 libobjc-12-dev gnustep-make libgnustep-base-dev libgnustep-gui-dev
+    gnustep-back0.29 gnustep-back0.29-cairo libglib2.0-bin
 )
 if [[ "${1:-}" == "--all" ]]; then
     # Hardening runs: sanitizers and fuzzers with clang, analysers, valgrind.
