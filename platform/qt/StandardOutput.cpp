@@ -1,9 +1,9 @@
 // Straight to the descriptor, with no stdio buffer in between: a script that
 // reads the launcher through a pipe sees each line the moment it is written,
 // also while the application stays open for minutes afterwards.
-#include <limits.h>
 #include <poll.h>
 #include <unistd.h>
+#include <climits>
 
 #include <algorithm>
 #include <cerrno>

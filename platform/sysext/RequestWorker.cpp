@@ -2,8 +2,8 @@
 // A request can wait for the user's approval for as long as the user likes, so
 // workers must not hold each other up, and none is joined: at exit the process
 // simply leaves them, which ServiceLife makes safe.
-#include <signal.h>
 #include <unistd.h>
+#include <csignal>
 
 #include <cerrno>
 

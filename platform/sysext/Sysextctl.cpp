@@ -87,7 +87,7 @@ void warnIfNoRequestNamed(Command& command, const ServiceState& state,
     for (const auto& [name, token] : state.pendingApprovals) {
         known.insert(name);
     }
-    if (known.count(identifier) != 0) {
+    if (known.contains(identifier)) {
         return;
     }
     command.err << "sysextctl: no request for " << identifier
