@@ -9,6 +9,8 @@
 
 namespace platform {
 
+// A long row is split over two lines; it is one format, not two.
+// NOLINTBEGIN(bugprone-suspicious-missing-comma)
 inline constexpr std::string_view programLogFormats[] = {
     "file URL = %s",
     "Start:installing driver\n",
@@ -23,6 +25,7 @@ inline constexpr std::string_view programLogFormats[] = {
     "Info:System Extension %@ requires user approval",
     "Info:Replacing extension %@ version %@ with version %@",
 };
+// NOLINTEND(bugprone-suspicious-missing-comma)
 
 inline constexpr std::size_t notAProgramLogFormat = std::size(programLogFormats);
 
