@@ -40,6 +40,13 @@ void dropIfEmpty(ServiceState& state, const std::string& identifier) {
     }
 }
 
+// A request that completes settles its extension, so an older one still
+// recorded as waiting, perhaps of a launcher long gone, is over too.
+Finish settle(ServiceState& state, const std::string& identifier, platform::Result result) {
+    state.pendingApprovals.erase(identifier);
+    return Finish{result};
+}
+
 }  // namespace
 
 Step beginActivation(ServiceState& state, const DextBundle& offered, const std::string& token) {
@@ -49,9 +56,10 @@ Step beginActivation(ServiceState& state, const DextBundle& offered, const std::
     }
     if (const LiveExtension* installed = installedVersion(state, identifier)) {
         if (installed->version == offered.version && !state.developerMode) {
-            return Finish{installed->state == LiveState::activatedWaitingForReboot
+            return settle(state, identifier,
+                          installed->state == LiveState::activatedWaitingForReboot
                               ? platform::RequestResult::willCompleteAfterReboot
-                              : platform::RequestResult::completed};
+                              : platform::RequestResult::completed);
         }
         return AskReplacement{propertiesOf(identifier, installed->version),
                               propertiesOf(identifier, offered.version)};
@@ -59,7 +67,7 @@ Step beginActivation(ServiceState& state, const DextBundle& offered, const std::
     ExtensionSlots& slots = state.extensions[identifier];
     if (state.approved.contains(identifier)) {
         slots.live = LiveExtension{offered.version, LiveState::activatedEnabled};
-        return Finish{platform::RequestResult::completed};
+        return settle(state, identifier, platform::RequestResult::completed);
     }
     slots.live = LiveExtension{offered.version, LiveState::activatedWaitingForUser};
     state.pendingApprovals[identifier] = token;
@@ -80,7 +88,7 @@ Step answerReplacement(ServiceState& state, const DextBundle& offered,
     if (!state.busy.contains(identifier)) {
         slots.uninstallingOnReboot.reset();
         slots.live = LiveExtension{offered.version, LiveState::activatedEnabled};
-        return Finish{platform::RequestResult::completed};
+        return settle(state, identifier, platform::RequestResult::completed);
     }
     // The running version cannot stop while in use; it goes at the restart, and
     // the new one comes in with it.
@@ -88,12 +96,18 @@ Step answerReplacement(ServiceState& state, const DextBundle& offered,
         slots.uninstallingOnReboot = slots.live->version;
     }
     slots.live = LiveExtension{offered.version, LiveState::activatedWaitingForReboot};
-    return Finish{platform::RequestResult::willCompleteAfterReboot};
+    return settle(state, identifier, platform::RequestResult::willCompleteAfterReboot);
 }
 
 std::optional<Step> checkApproval(ServiceState& state, const std::string& identifier,
                                   const std::string& token) {
     const auto pending = state.pendingApprovals.find(identifier);
+    if (pending == state.pendingApprovals.end() && installedVersion(state, identifier)) {
+        return Fail{serviceError(ErrorCode::requestSuperseded,
+                                 "The request for " + identifier +
+                                     " was superseded by a newer request for the same extension "
+                                     "that completed while it waited for approval.")};
+    }
     if (pending == state.pendingApprovals.end()) {
         return Fail{serviceError(ErrorCode::requestCanceled,
                                  "The request for " + identifier +
