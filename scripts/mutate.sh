@@ -68,7 +68,7 @@ decide-same-version@@sysext@@platform/sysext/ServiceDecisions.cpp@@1@@if (instal
 decide-decline@@sysext@@platform/sysext/ServiceDecisions.cpp@@1@@if (action != platform::Replacement::replace) {@@if (action < platform::Replacement::cancel) {
 decide-busy@@sysext@@platform/sysext/ServiceDecisions.cpp@@1@@if (!state.busy.contains(identifier)) {@@if (true) {
 decide-token@@sysext@@platform/sysext/ServiceDecisions.cpp@@1@@if (pending->second != token) {@@if (pending->second == token + "x") {
-decide-forget-pending@@sysext@@platform/sysext/ServiceDecisions.cpp@@1@@state.pendingApprovals.erase(identifier);@@
+decide-forget-pending@@sysext@@platform/sysext/ServiceDecisions.cpp@@2@@state.pendingApprovals.erase(identifier);@@
 decide-reboot@@sysext@@platform/sysext/ServiceDecisions.cpp@@1@@state.busy.clear();@@
 decide-approve@@sysext@@platform/sysext/ServiceDecisions.cpp@@1@@slots->second.live->state = LiveState::activatedEnabled;@@
 format-line-end@@sysext@@platform/sysext/StateFormat.cpp@@1@@if (bytes_.back() != '\n') {@@if (false) {
