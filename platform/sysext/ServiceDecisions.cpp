@@ -102,13 +102,13 @@ Step answerReplacement(ServiceState& state, const DextBundle& offered,
 std::optional<Step> checkApproval(ServiceState& state, const std::string& identifier,
                                   const std::string& token) {
     const auto pending = state.pendingApprovals.find(identifier);
-    if (pending == state.pendingApprovals.end() && installedVersion(state, identifier)) {
-        return Fail{serviceError(ErrorCode::requestSuperseded,
-                                 "The request for " + identifier +
-                                     " was superseded by a newer request for the same extension "
-                                     "that completed while it waited for approval.")};
-    }
     if (pending == state.pendingApprovals.end()) {
+        if (installedVersion(state, identifier)) {
+            return Fail{serviceError(ErrorCode::requestSuperseded,
+                                     "The request for " + identifier +
+                                         " was superseded by a newer request for the same "
+                                         "extension that completed while it waited for approval.")};
+        }
         return Fail{serviceError(ErrorCode::requestCanceled,
                                  "The request for " + identifier +
                                      " was canceled while it waited for approval: the extension "
