@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <sstream>
 #include <tuple>
 
 namespace fake {
@@ -21,109 +20,64 @@ namespace {
 
 FakePlatform* currentFake = nullptr;
 
-constexpr std::int64_t nanosPerSecond = 1'000'000'000;
-
 std::int64_t toNanos(double seconds) {
-    return static_cast<std::int64_t>(std::llround(seconds * 1e9));
+    return std::max<std::int64_t>(0, std::llround(seconds * 1e9));
 }
 
-double toSeconds(std::int64_t nanos) {
-    return static_cast<double>(nanos) / 1e9;
+std::string number(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.10g", value);
+    return text;
 }
 
-const char* const sinkNames[] = {"Stdout",      "Release", "Status",   "Key",       "Log",
-                                 "ActivityLog", "Restart", "Submit",   "Scheduled", "Invalidated",
-                                 "Fired",       "Answer",  "Terminate"};
-
-// Quoted, bytes outside printable ASCII as \xHH, cut after 160 bytes so a 1 MiB text stays
-// readable.
-std::string escapedText(std::string_view text) {
-    std::string out = "\"";
-    for (const char c : text.substr(0, 160)) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte >= 0x7F || c == '"' || c == '\\') {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02X", byte);
-            out += hex;
-        } else {
-            out += c;
-        }
-    }
-    return out + (text.size() > 160 ? "\"...(" + std::to_string(text.size()) + " bytes)" : "\"");
+[[noreturn]] void fail(const char* why) {
+    std::fprintf(stderr, "fake::FakePlatform: %s\n", why);
+    std::abort();
 }
 
 }  // namespace
 
-// ---------------------------------------------------------------- the trace
-
-// Every field, whatever the sink: a difference shows wherever it is.
-std::ostream& operator<<(std::ostream& out, const Event& event) {
-    out << sinkNames[static_cast<int>(event.sink)] << "(" << event.time << ", "
-        << escapedText(event.text) << ", {";
-    for (const Argument& argument : event.arguments) {
-        if (const auto* integer = std::get_if<std::int64_t>(&argument)) {
-            out << *integer << " ";
-        } else {
-            out << escapedText(std::get<std::string>(argument)) << " ";
+std::string lines(const Trace& trace) {
+    std::string out;
+    for (const std::string& entry : trace) {
+        for (const char c : std::string_view(entry).substr(0, 240)) {
+            const auto byte = static_cast<unsigned char>(c);
+            if (byte < 0x20 || byte >= 0x7F || c == '\\') {
+                char hex[8];
+                std::snprintf(hex, sizeof hex, "\\x%02X", byte);
+                out += hex;
+            } else {
+                out += c;
+            }
         }
+        out += entry.size() > 240 ? "...(" + std::to_string(entry.size()) + " bytes)\n" : "\n";
     }
-    return out << "}, " << event.number << ", " << event.seconds << " s, " << event.repeats << ", "
-               << event.object << ", " << event.queue << ")";
+    return out;
 }
-
-std::string describe(const Trace& trace) {
-    std::ostringstream out;
-    for (const Event& event : trace) {
-        out << "  " << event << "\n";
-    }
-    return out.str();
-}
-
-// ---------------------------------------------------------------- the window's objects
 
 void FakeTextField::setStringValue(std::string_view text) {
-    fake_->record({.sink = sink_, .text = std::string(text)});
+    fake_->record(sink_ + (" " + std::string(text)));
 }
 
 void FakeButton::setKeyEquivalent(std::string_view key) {
-    fake_->record(Key(0, std::string(key)));
+    fake_->record("Key " + std::string(key));
 }
-
-// ---------------------------------------------------------------- timers
 
 void FakeTimer::invalidate() {
     if (owner_ != nullptr) {
         owner_->invalidateTimer(*this);
-    } else if (state_ == State::scheduled) {
-        state_ = State::invalidated;
+    } else {
+        scheduled_ = false;
     }
 }
-
-// ---------------------------------------------------------------- the main queue
-
-}  // namespace fake
-
-void platform::DispatchQueue::async(std::function<void()> work) {
-    fake_->post(std::move(work));
-}
-
-void platform::dispatchAsync(DispatchQueue& queue, std::function<void()> work) {
-    queue.async(std::move(work));
-}
-
-namespace fake {
-
-// ---------------------------------------------------------------- the fake
 
 FakePlatform::FakePlatform() : mainQueue_(std::make_unique<platform::DispatchQueue>(*this)) {
     if (currentFake != nullptr) {
-        std::fprintf(stderr, "fake::FakePlatform: only one may exist at a time\n");
-        std::abort();
+        fail("only one may exist at a time");
     }
     std::string pattern = (fs::temp_directory_path() / "veltrin-home-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) {
-        std::perror("fake::FakePlatform: mkdtemp");
-        std::abort();
+        fail("mkdtemp failed");
     }
     home_ = pattern;
     setStartDateTime({2026, 12, 5, 7, 41, 39});
@@ -143,28 +97,21 @@ FakePlatform::~FakePlatform() {
 
 FakePlatform& FakePlatform::current() {
     if (currentFake == nullptr) {
-        std::fprintf(stderr,
-                     "fake::FakePlatform: a seam function was called with no fake in place\n");
-        std::abort();
+        fail("a seam function was called with no fake in place");
     }
     return *currentFake;
 }
 
-// The start as seconds since 1970 read as UTC, so no zone or daylight saving applies.
+// Seconds since 1970 read as UTC, so that no zone or daylight saving applies.
 void FakePlatform::setStartDateTime(LocalDateTime start) {
     std::tm t{};
-    t.tm_year = start.year - 1900;
-    t.tm_mon = start.month - 1;
-    t.tm_mday = start.day;
-    t.tm_hour = start.hour;
-    t.tm_min = start.minute;
-    t.tm_sec = start.second;
+    std::tie(t.tm_year, t.tm_mon, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec) = std::tuple(
+        start.year - 1900, start.month - 1, start.day, start.hour, start.minute, start.second);
     startSecondsOfEpoch_ = ::timegm(&t);
 }
 
 LocalDateTime FakePlatform::localDateTime() const {
-    const std::time_t total =
-        startSecondsOfEpoch_ + nowNs_ / nanosPerSecond;  // the clock never goes back
+    const std::time_t total = startSecondsOfEpoch_ + nowNs_ / 1'000'000'000;
     std::tm t{};
     ::gmtime_r(&total, &t);
     return {t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec};
@@ -175,15 +122,8 @@ bool FakePlatform::isAtLeast(platform::OperatingSystemVersion version) const {
            std::tie(version.major, version.minor, version.patch);
 }
 
-// ---- the activity log
-
-std::string FakePlatform::activityLogPath() const {
-    return home_ + "/veltrinLogFile.txt";
-}
-
 void FakePlatform::createActivityLog(std::string_view initialBytes) {
-    std::ofstream(activityLogPath(), std::ios::binary | std::ios::trunc)
-        .write(initialBytes.data(), static_cast<std::streamsize>(initialBytes.size()));
+    std::ofstream(activityLogPath(), std::ios::binary | std::ios::trunc) << initialBytes;
     activityLogSeen_ = initialBytes.size();
 }
 
@@ -196,17 +136,12 @@ std::optional<std::string> FakePlatform::activityLogBytes() const {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// Whatever was appended to the file since the last look becomes one event, at
-// the current time. Called before every recorded event and before the clock
-// moves, so each write lands between the right neighbours with the right time.
+// Whatever was appended since the last look becomes one entry, at the current
+// time, so that each write lands between the right neighbours.
 void FakePlatform::observeActivityLog() {
     std::error_code error;
-    const fs::path path = activityLogPath();
-    if (!fs::is_regular_file(path, error)) {
-        activityLogSeen_ = 0;
-        return;
-    }
-    const std::uintmax_t size = fs::file_size(path, error);
+    const std::uintmax_t size =
+        fs::is_regular_file(activityLogPath(), error) ? fs::file_size(activityLogPath(), error) : 0;
     if (error) {
         return;
     }
@@ -216,16 +151,14 @@ void FakePlatform::observeActivityLog() {
     if (size == activityLogSeen_) {
         return;
     }
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(activityLogPath(), std::ios::binary);
     in.seekg(static_cast<std::streamoff>(activityLogSeen_));
     std::string bytes(static_cast<std::size_t>(size - activityLogSeen_), '\0');
     in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     bytes.resize(static_cast<std::size_t>(in.gcount()));
     activityLogSeen_ += bytes.size();
-    trace_.push_back(ActivityLog(now(), std::move(bytes)));
+    trace_.push_back(number(now()) + " ActivityLog " + bytes);
 }
-
-// ---- starting
 
 int FakePlatform::launch(const std::vector<std::string>& flags) {
     std::vector<std::string> storage{std::string(programPath)};
@@ -241,36 +174,32 @@ int FakePlatform::launch(const std::vector<std::string>& flags) {
 int FakePlatform::applicationMain(int argc, char** argv) {
     arguments_.assign(argv, argv + argc);
     delegate_ = platform::instantiateLayoutDelegate();
+    quitButton_ = std::make_shared<FakeButton>(*this);
+    const auto field = [&](const char* sink) {
+        auto made = std::make_shared<FakeTextField>(*this, sink);
+        keptOutlets_.push_back(made);
+        return made;
+    };
     if (outlets_.window) {
-        window_ = std::make_shared<FakeWindow>();
-        delegate_->setWindow(window_);
+        delegate_->setWindow(std::make_shared<FakeWindow>());
     }
     if (outlets_.quitButton) {
-        quitButton_ = std::make_shared<FakeButton>(*this);
         delegate_->setQuitButton(quitButton_);
     }
     if (outlets_.messageBox) {
-        messageBox_ = std::make_shared<FakeTextField>(*this, Sink::messageBox);
-        delegate_->setMessageBox(messageBox_);
+        delegate_->setMessageBox(field("Status"));
     }
     if (outlets_.macOSMessageBox) {
-        macOSMessageBox_ = std::make_shared<FakeTextField>(*this, Sink::macOSMessageBox);
-        delegate_->setMacOSMessageBox(macOSMessageBox_);
+        delegate_->setMacOSMessageBox(field("Release"));
     }
     delegate_->applicationDidFinishLaunching();
     runUntilIdle();
     return 0;
 }
 
-// ---- the clock and the loop
-
-double FakePlatform::now() const {
-    return toSeconds(nowNs_);
-}
-
 void FakePlatform::advanceClock(double seconds) {
     observeActivityLog();
-    nowNs_ += std::max<std::int64_t>(0, toNanos(seconds));
+    nowNs_ += toNanos(seconds);
 }
 
 void FakePlatform::post(std::function<void()> work) {
@@ -284,39 +213,33 @@ bool FakePlatform::runNextDue(std::int64_t limit) {
         return false;
     }
     limit = std::max(limit, nowNs_);
-    FakeTimer* nextTimer = nullptr;
+    FakeTimer* next = nullptr;
     for (const auto& timer : timers_) {
-        if (timer->state_ == FakeTimer::State::scheduled && timer->fireAt_ <= limit &&
-            (nextTimer == nullptr || std::tie(timer->fireAt_, timer->order_) <
-                                         std::tie(nextTimer->fireAt_, nextTimer->order_))) {
-            nextTimer = timer.get();
+        if (timer->scheduled_ && timer->fireAt_ <= limit &&
+            (next == nullptr ||
+             std::tie(timer->fireAt_, timer->order_) < std::tie(next->fireAt_, next->order_))) {
+            next = timer.get();
         }
     }
-    const bool workFirst =
-        !posted_.empty() &&
-        (nextTimer == nullptr || std::tie(posted_.front().postedAt, posted_.front().order) <
-                                     std::tie(nextTimer->fireAt_, nextTimer->order_));
-    if (workFirst) {
+    if (!posted_.empty() &&
+        (next == nullptr || std::tie(posted_.front().postedAt, posted_.front().order) <
+                                std::tie(next->fireAt_, next->order_))) {
         std::function<void()> work = std::move(posted_.front().work);
         posted_.erase(posted_.begin());
         work();
         return true;
     }
-    if (nextTimer == nullptr) {
+    if (next == nullptr) {
         return false;
     }
     observeActivityLog();
-    nowNs_ = std::max(nowNs_, nextTimer->fireAt_);
-    // Keep it alive while it fires, whatever the target does with its references.
-    const std::shared_ptr<FakeTimer> firing = timers_[static_cast<std::size_t>(nextTimer->id_ - 1)];
-    record(Fired(0, firing->id_));
-    firing->state_ = FakeTimer::State::fired;
+    nowNs_ = std::max(nowNs_, next->fireAt_);
+    // Kept alive while it fires, whatever the target does with its references.
+    const std::shared_ptr<FakeTimer> firing = timers_[static_cast<std::size_t>(next->id_ - 1)];
+    record("Fired #" + std::to_string(firing->id_));
+    firing->scheduled_ = false;
     firing->target_->fireTimer();
     return true;
-}
-
-void FakePlatform::runUntilIdle() {
-    runUntil(now());
 }
 
 void FakePlatform::runUntil(double time) {
@@ -338,100 +261,82 @@ void FakePlatform::runUntilNoTasksRemain(double bound) {
 std::shared_ptr<platform::Timer> FakePlatform::scheduleTimer(double seconds,
                                                              platform::TimerTarget& target,
                                                              bool repeats) {
-    auto timer = std::shared_ptr<FakeTimer>(new FakeTimer());
+    auto timer = std::make_shared<FakeTimer>();
     timer->owner_ = this;
-    timer->id_ = static_cast<std::int64_t>(timers_.size()) + 1;
-    timer->fireAt_ = nowNs_ + std::max<std::int64_t>(0, toNanos(seconds));
+    timer->id_ = static_cast<int>(timers_.size()) + 1;
+    timer->fireAt_ = nowNs_ + toNanos(seconds);
     timer->order_ = nextOrder_++;
     timer->target_ = &target;
     timers_.push_back(timer);
-    record(Scheduled(0, timer->id_, seconds, address(target), repeats));
+    record("Scheduled #" + std::to_string(timer->id_) + " " + number(seconds) + " " +
+           name(dynamic_cast<const void*>(&target)) + (repeats ? " repeats" : ""));
     return timer;
 }
 
 void FakePlatform::invalidateTimer(FakeTimer& timer) {
-    record(Invalidated(0, timer.id_));
-    if (timer.state_ == FakeTimer::State::scheduled) {
-        timer.state_ = FakeTimer::State::invalidated;
-    }
+    record("Invalidated #" + std::to_string(timer.id_));
+    timer.scheduled_ = false;
 }
-
-std::shared_ptr<FakeTimer> FakePlatform::timer(std::int64_t id) const {
-    if (id < 1 || id > static_cast<std::int64_t>(timers_.size())) {
-        return nullptr;
-    }
-    return timers_[static_cast<std::size_t>(id - 1)];
-}
-
-platform::DispatchQueue& FakePlatform::mainQueue() {
-    return *mainQueue_;
-}
-
-// ---- termination
 
 void FakePlatform::terminate(const void* sender) {
-    record(Terminate(0, sender));
-    if (ended_) {
-        return;
-    }
-    ended_ = true;
-    if (delegate_) {
-        delegate_->applicationWillTerminate();
+    record("Terminate " + name(sender));
+    if (!ended_) {
+        ended_ = true;
+        if (delegate_) {
+            delegate_->applicationWillTerminate();
+        }
     }
 }
 
-// ---- requests
-
 void FakePlatform::submit(std::shared_ptr<FakeRequest> request) {
-    const platform::SystemExtensionRequestDelegate* delegate = request->delegate();
-    record(Submit(0, request->kind(), request->identifier(),
-                  delegate != nullptr ? address(*delegate) : nullptr, address(request->queue())));
+    record(std::string("Submit ") +
+           (request->kind == platform::RequestKind::activation ? "activation " : "deactivation ") +
+           request->identifier() + " " + name(dynamic_cast<const void*>(request->delegate)) + " " +
+           name(request->queue));
     requests_.push_back(std::move(request));
 }
 
-// Posts `callback(delegate, request)` to the request's queue, as the service does.
-template <class Callback>
-void FakePlatform::deliver(std::size_t index, Callback callback) {
+void FakePlatform::deliver(
+    std::size_t index,
+    std::function<void(platform::SystemExtensionRequestDelegate&, FakeRequest&)> call) {
     if (index >= requests_.size()) {
-        std::fprintf(stderr, "fake::FakePlatform: no request #%zu was submitted\n", index);
-        std::abort();
+        fail("an answer to a request that was never submitted");
     }
-    FakeRequest& req = *requests_[index];
-    req.queue().async([&req, callback = std::move(callback)] {
-        if (auto* delegate = req.delegate()) {
-            callback(*delegate, req);
+    FakeRequest& request = *requests_[index];
+    request.queue->async([&request, call = std::move(call)] {
+        if (request.delegate != nullptr) {
+            call(*request.delegate, request);
         }
     });
 }
 
 void FakePlatform::answerFinished(std::size_t index, platform::Result result) {
-    deliver(index, [result](auto& delegate, auto& req) {
-        delegate.requestDidFinishWithResult(req, result);
+    deliver(index, [result](auto& delegate, auto& request) {
+        delegate.requestDidFinishWithResult(request, result);
     });
 }
 
 void FakePlatform::answerFailed(std::size_t index, std::string localizedDescription) {
-    platform::Error error{"OSSystemExtensionErrorDomain", 1, std::move(localizedDescription)};
-    deliver(index,
-            [error](auto& delegate, auto& req) { delegate.requestDidFailWithError(req, error); });
-}
-
-void FakePlatform::answerNeedsApproval(std::size_t index) {
-    deliver(index, [](auto& delegate, auto& req) { delegate.requestNeedsUserApproval(req); });
-}
-
-void FakePlatform::answerReplacement(std::size_t index, std::string existingShortVersion,
-                                     std::string newShortVersion) {
-    deliver(index, [this, existingShortVersion, newShortVersion](auto& delegate, auto& req) {
-        const platform::ExtensionProperties existing{req.identifier(), existingShortVersion,
-                                                     existingShortVersion};
-        const platform::ExtensionProperties offered{req.identifier(), newShortVersion,
-                                                    newShortVersion};
-        record(Answer(0, delegate.requestActionForReplacingExtension(req, existing, offered)));
+    const platform::Error error{"OSSystemExtensionErrorDomain", 1, std::move(localizedDescription)};
+    deliver(index, [error](auto& delegate, auto& request) {
+        delegate.requestDidFailWithError(request, error);
     });
 }
 
-// ---- the user
+void FakePlatform::answerNeedsApproval(std::size_t index) {
+    deliver(index,
+            [](auto& delegate, auto& request) { delegate.requestNeedsUserApproval(request); });
+}
+
+void FakePlatform::answerReplacement(std::size_t index, std::string existingVersion,
+                                     std::string newVersion) {
+    deliver(index, [this, existingVersion, newVersion](auto& delegate, auto& request) {
+        const auto answer = delegate.requestActionForReplacingExtension(
+            request, {request.identifier(), existingVersion, existingVersion},
+            {request.identifier(), newVersion, newVersion});
+        record("Answer " + std::to_string(answer));
+    });
+}
 
 void FakePlatform::pressLoadButton() {
     post([this] { delegate_->loadDriverWithSender(nullptr); });
@@ -445,12 +350,21 @@ void FakePlatform::userQuits() {
     post([this] { terminate(quitButton_.get()); });
 }
 
-// ---- the trace
-
-void FakePlatform::record(Event event) {
+void FakePlatform::record(const std::string& what) {
     observeActivityLog();
-    event.time = now();
-    trace_.push_back(std::move(event));
+    trace_.push_back(number(now()) + " " + what);
+}
+
+// Objects by their most-derived address, which is what the seam hands over.
+std::string FakePlatform::name(const void* object) const {
+    const auto is = [object](const auto* candidate) {
+        return candidate != nullptr && dynamic_cast<const void*>(candidate) == object;
+    };
+    return object == nullptr            ? "none"
+           : is(delegate_.get())        ? "app"
+           : is(quitButton_.get())      ? "quit"
+           : object == mainQueue_.get() ? "main"
+                                        : "other";
 }
 
 const Trace& FakePlatform::trace() {
@@ -458,9 +372,8 @@ const Trace& FakePlatform::trace() {
     return trace_;
 }
 
-void FakePlatform::clearTrace() {
-    observeActivityLog();
-    trace_.clear();
-}
-
 }  // namespace fake
+
+void platform::dispatchAsync(DispatchQueue& queue, std::function<void()> work) {
+    queue.async(std::move(work));
+}

@@ -13,7 +13,7 @@ int applicationMain(int argc, char** argv) {
 }
 
 void terminate(ApplicationDelegate& sender) {
-    FakePlatform::current().terminate(fake::address(sender));
+    FakePlatform::current().terminate(dynamic_cast<const void*>(&sender));
 }
 
 std::shared_ptr<Timer> scheduledTimerWithTimeInterval(double seconds, TimerTarget& target,
@@ -38,11 +38,11 @@ std::string homeDirectoryForCurrentUser() {
 }
 
 void requestRestart() {
-    FakePlatform::current().record(fake::Restart(0));
+    FakePlatform::current().record("Restart");
 }
 
 void writeStandardOutput(std::string_view bytes) {
-    FakePlatform::current().record(fake::Stdout(0, std::string(bytes)));
+    FakePlatform::current().record("Stdout " + std::string(bytes));
 }
 
 void writeApprovalInstructions(std::string_view extensionIdentifier) {
@@ -91,15 +91,13 @@ void osLog(LogFormat format, std::span<const LogArgument> arguments) {
                      static_cast<int>(format.text().size()), format.text().data());
         std::abort();
     }
-    std::vector<fake::Argument> copies;
+    std::string entry = "Log " + std::string(format.text());
     for (const LogArgument& argument : arguments) {
-        if (const auto* integer = std::get_if<std::int64_t>(&argument)) {
-            copies.emplace_back(*integer);
-        } else {
-            copies.emplace_back(std::string(std::get<std::string_view>(argument)));
-        }
+        const auto* integer = std::get_if<std::int64_t>(&argument);
+        entry += integer != nullptr ? " | #" + std::to_string(*integer)
+                                    : " | " + std::string(std::get<std::string_view>(argument));
     }
-    FakePlatform::current().record(fake::Log(0, std::string(format.text()), std::move(copies)));
+    FakePlatform::current().record(entry);
 }
 
 std::shared_ptr<SystemExtensionRequest> activationRequestForExtension(std::string identifier,

@@ -164,22 +164,15 @@ class UnwritableLogTest : public ActivityLogTest {
     // Every other sink went on exactly as with a healthy log; `launchLines`:
     // whether the launch's two lines reached the file.
     void expectTheRunCarriedOn(bool launchLines) {
-        const void* app = appAddress();
         const std::string success =
             "Success:System extension operation successful. Please restart your computer.";
-        EXPECT_EQ(
-            fake.trace(),
-            concat({installLaunch(launchLines),
-                    {
-                        fake::Log(1, "Info:System Extension %@ requires user approval", {dext()}),
-                        fake::Status(1, "Extension " + dext() + " requires user approval"),
-                        fake::Invalidated(1, 1),
-                        fake::Log(5, success),
-                        fake::Status(5, success),
-                        fake::Scheduled(6, 2, 5.0, app),
-                        fake::Fired(11, 2),
-                        fake::Terminate(11, app),
-                    }}));
+        EXPECT_EQ(fake::lines(fake.trace()),
+                  fake::lines(
+                      concat({commandLineLaunch("-install", launchLines),
+                              {"1 Log Info:System Extension %@ requires user approval | " + dext(),
+                               "1 Status Extension " + dext() + " requires user approval",
+                               "1 Invalidated #1", "5 Log " + success, "5 Status " + success,
+                               "6 Scheduled #2 5 app", "11 Fired #2", "11 Terminate app"}})));
         EXPECT_TRUE(fake.ended());
     }
 

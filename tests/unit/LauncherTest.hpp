@@ -14,13 +14,6 @@
 #include "fake/LauncherReset.hpp"
 #include "veltrin_Driverkit_Launcher/AppDelegate.hpp"
 
-namespace fake {
-// So that a failing EXPECT_EQ on two traces prints them one event a line.
-inline void PrintTo(const Trace& trace, std::ostream* out) {
-    *out << "\n" << describe(trace);
-}
-}  // namespace fake
-
 class LauncherTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -37,10 +30,6 @@ class LauncherTest : public ::testing::Test {
         }
         return *delegate;
     }
-    // Addresses as the trace keeps them.
-    const void* appAddress() { return fake::address(app()); }
-    const void* queueAddress() { return fake::address(platform::mainQueue()); }
-
     std::string fileURL() const { return "file://" + fake.home() + "/veltrinLogFile.txt"; }
     static std::string dext() { return std::string(launcher::dextIdentifier); }
 
@@ -58,68 +47,64 @@ class LauncherTest : public ::testing::Test {
 
     static std::string programPath() { return std::string(fake::FakePlatform::programPath); }
 
+    // A trace entry at second s.
+    static std::string at(int s, const std::string& what) { return std::to_string(s) + " " + what; }
+
     // Steps 1 to 6 of the launch sequence on a supported release, at t = 0.
     fake::Trace supportedLaunchStart() {
-        return {
-            fake::Stdout(0, "Running on Ventura or greater\n"),
-            fake::Release(0,
-                          "This version only runs on macOS Ventura and above. If you upgrade, "
-                          "please check for a new version"),
-            fake::Log(0, "file URL = %s", {fileURL()}),
-            fake::Key(0, "\r"),
-        };
+        return {"0 Stdout Running on Ventura or greater\n",
+                "0 Release This version only runs on macOS Ventura and above. If you upgrade, "
+                "please check for a new version",
+                "0 Log file URL = %s | " + fileURL(), "0 Key \r"};
     }
 
     // A command-line launch up to its exit timer; `logged`: the activity log takes the lines.
-    fake::Trace commandLineLaunch(const std::string& flag, const std::string& start,
-                                  const std::string& status, platform::RequestKind kind,
-                                  bool logged = true) {
+    fake::Trace commandLineLaunch(const std::string& flag, bool logged = true) {
+        const std::string start = flag == "-install"     ? "Start:installing driver\n"
+                                  : flag == "-uninstall" ? "Start:uninstalling driver\n"
+                                                         : "Start:installing driver interactive\n";
         const auto written = [&](int s, const std::string& text) {
-            return logged ? fake::Trace{fake::ActivityLog(s, line(s, text))} : fake::Trace{};
+            return logged ? fake::Trace{at(s, "ActivityLog " + line(s, text))} : fake::Trace{};
         };
-        const fake::Trace restart =
-            flag == "-installInteractive" ? fake::Trace{fake::Restart(1)} : fake::Trace{};
         return concat(
             {supportedLaunchStart(),
-             {fake::Log(0, start)},
+             {"0 Log " + start},
              written(0, start),
-             {fake::Status(0, status), fake::Submit(1, kind, dext(), appAddress(), queueAddress())},
-             restart,
-             {fake::Log(1, "Info:Command arguments=")},
+             {"0 Status " + start.substr(6, start.size() - 7),
+              std::string("1 Submit ") + (flag == "-uninstall" ? "deactivation " : "activation ") +
+                  dext() + " app main"},
+             flag == "-installInteractive" ? fake::Trace{"1 Restart"} : fake::Trace{},
+             {"1 Log Info:Command arguments="},
              written(1, "Info:Command arguments="),
-             {fake::Stdout(1, "[\"" + programPath() + "\", \"" + flag + "\"]\n"),
-              fake::Scheduled(1, 1, 5.0, appAddress())}});
-    }
-    fake::Trace installLaunch(bool logged = true) {
-        return commandLineLaunch("-install", "Start:installing driver\n", "installing driver",
-                                 platform::RequestKind::activation, logged);
+             {"1 Stdout [\"" + programPath() + "\", \"" + flag + "\"]\n", "1 Scheduled #1 5 app"}});
     }
 
     // The three reports of each answer, in the order the launcher gives them, at second s.
     static fake::Trace succeeded(int s) {
         const std::string text =
             "Success:System extension operation successful. Please restart your computer.";
-        return {fake::Log(s, text), fake::Status(s, text), fake::ActivityLog(s, line(s, text))};
+        return {at(s, "Log " + text), at(s, "Status " + text),
+                at(s, "ActivityLog " + line(s, text))};
     }
     static fake::Trace failed(int s, const std::string& description) {
-        return {
-            fake::ActivityLog(s, line(s, "Error:System extension request failed: " + description)),
-            fake::Log(s, "Error:System extension request failed: %@", {description}),
-            fake::Status(s, "System extension request failed: " + description)};
+        const std::string text = "System extension request failed: ";
+        return {at(s, "ActivityLog " + line(s, "Error:" + text + description)),
+                at(s, "Log Error:" + text + "%@ | " + description),
+                at(s, "Status " + text + description)};
     }
     static fake::Trace approval(int s, const std::string& identifier) {
-        return {fake::ActivityLog(
-                    s, line(s, "Info:System Extension " + identifier + " requires user approval")),
-                fake::Log(s, "Info:System Extension %@ requires user approval", {identifier}),
-                fake::Status(s, "Extension " + identifier + " requires user approval")};
+        return {at(s, "ActivityLog " + line(s, "Info:System Extension " + identifier +
+                                                   " requires user approval")),
+                at(s, "Log Info:System Extension %@ requires user approval | " + identifier),
+                at(s, "Status Extension " + identifier + " requires user approval")};
     }
     static fake::Trace replacing(int s, const std::string& identifier, const std::string& from,
                                  const std::string& to) {
         const std::string text = identifier + " version " + from + " with version " + to;
-        return {fake::ActivityLog(s, line(s, "Info:Replacing extension " + text)),
-                fake::Log(s, "Info:Replacing extension %@ version %@ with version %@",
-                          {identifier, from, to}),
-                fake::Status(s, "Replacing extension " + text)};
+        return {at(s, "ActivityLog " + line(s, "Info:Replacing extension " + text)),
+                at(s, "Log Info:Replacing extension %@ version %@ with version %@ | " + identifier +
+                          " | " + from + " | " + to),
+                at(s, "Status Replacing extension " + text)};
     }
 
     static fake::Trace concat(std::initializer_list<fake::Trace> parts) {
