@@ -224,8 +224,9 @@ const auto frozen = [](const std::string& path) { return freeze(path); };
 INSTANTIATE_TEST_SUITE_P(
     Faults, FaultTest,
     ::testing::Values(
-        // A directory or a full disk in its place: tests/e2e.
-        Fault{"Missing", nothing, nothing, false},
+        Fault{"Missing", nothing, nothing, false}, Fault{"Directory", directory, nothing, false},
+        Fault{"FullDisk", make([](const std::string& p) { fs::create_symlink("/dev/full", p); }),
+              nothing, false},
         Fault{"FifoWithoutReader", make([](const std::string& p) { ::mkfifo(p.c_str(), 0600); }),
               nothing, false},
         Fault{"ReadOnly", [](const std::string& p) { return file(p), frozen(p); }, nothing, false},
