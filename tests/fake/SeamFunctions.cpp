@@ -55,27 +55,19 @@ std::vector<std::string> processArguments() {
 
 // The patterns' fields the launcher uses; any other letter stays as written.
 std::string stringFromCurrentDate(std::string_view dateFormat) {
-    const fake::LocalDateTime now = FakePlatform::current().localDateTime();
-    const std::pair<std::string_view, int> fields[] = {{"yyyy", now.year}, {"MM", now.month},
-                                                       {"dd", now.day},    {"HH", now.hour},
-                                                       {"mm", now.minute}, {"ss", now.second}};
-    std::string out;
-    while (!dateFormat.empty()) {
-        bool matched = false;
-        for (const auto& [pattern, value] : fields) {
-            if (dateFormat.starts_with(pattern)) {
-                const std::string digits = std::to_string(value);
-                out.append(pattern.size() > digits.size() ? pattern.size() - digits.size() : 0,
-                           '0');
-                out.append(digits);
-                dateFormat.remove_prefix(pattern.size());
-                matched = true;
-                break;
-            }
-        }
-        if (!matched) {
-            out.push_back(dateFormat.front());
-            dateFormat.remove_prefix(1);
+    const fake::LocalDateTime t = FakePlatform::current().localDateTime();
+    std::string out(dateFormat);
+    for (const auto& [field, value] : {std::pair{"yyyy", t.year},
+                                       {"MM", t.month},
+                                       {"dd", t.day},
+                                       {"HH", t.hour},
+                                       {"mm", t.minute},
+                                       {"ss", t.second}}) {
+        const std::string pattern = field;
+        char digits[16];
+        std::snprintf(digits, sizeof digits, "%0*d", static_cast<int>(pattern.size()), value);
+        for (auto at = out.find(pattern); at != std::string::npos; at = out.find(pattern, at)) {
+            out.replace(at, pattern.size(), digits);
         }
     }
     return out;
