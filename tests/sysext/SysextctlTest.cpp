@@ -128,17 +128,12 @@ TEST_P(SysextctlBadInput, IsRefusedWithAMessageAndTheStateStaysByteForByte) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, SysextctlBadInput,
     ::testing::Values(
-        BadInput{good, {}}, BadInput{good, {"frob"}}, BadInput{good, {"LIST"}},
-        BadInput{good, {"list", "extra"}}, BadInput{good, {"approve"}},
-        BadInput{good, {"approve", "nodots"}}, BadInput{good, {"approve", "com.a.b/../x"}},
-        BadInput{good, {"approve", "com.a.b", "com.c.d"}}, BadInput{good, {"policy", "com.a.b"}},
+        BadInput{good, {}}, BadInput{good, {"LIST"}}, BadInput{good, {"list", "extra"}},
+        BadInput{good, {"approve"}}, BadInput{good, {"approve", "com.a.b/../x"}},
         BadInput{good, {"policy", "com.a.b", "maybe"}}, BadInput{good, {"busy", "com.a.b", "yes"}},
         BadInput{good, {"release", "15."}}, BadInput{good, {"release", "14.0.0.1"}},
-        BadInput{good, {"release", ".1"}}, BadInput{good, {"release", "1..2"}},
-        BadInput{good, {"developer", "ON"}}, BadInput{good, {"reboot", "now"}},
-        BadInput{good, {"reset", "all"}}, BadInput{damagedState, {"list"}},
-        BadInput{damagedState, {"approve", "com.a.b"}}, BadInput{damagedState, {"release"}},
-        BadInput{damagedState, {"release", "13.0.0"}}, BadInput{damagedState, {"reboot"}}));
+        BadInput{good, {"developer", "ON"}}, BadInput{good, {"reset", "all"}},
+        BadInput{damagedState, {"list"}}, BadInput{damagedState, {"release", "13.0.0"}}));
 
 }  // namespace
 }  // namespace sysext
