@@ -55,17 +55,11 @@ TEST(StateStore, LivesUnderXdgStateHomeThenHomeAndWritesOnlyChanges) {
     EXPECT_NE(paths.error().find("XDG_STATE_HOME"), std::string::npos);
 }
 
-// Corrupt, truncated, huge or binary bytes, or no file at all in its place: an
+// Damaged bytes (the format tests have every kind), or no file at all in its place: an
 // error that names the file and the way out, never a hang, never a rewrite.
 TEST(StateStore, ADamagedStateIsReportedAndNeverRewritten) {
-    const std::string fresh = "veltrin-sysext-state 1\nrelease 14.0.0\ndeveloper off\nend\n";
-    const std::string huge = fresh.substr(0, 38) + std::string(largestStateFile, '\n');
     for (const std::string& damage :
          {std::string("veltrin-sysext-state 1\nrelease 14.0.0\n\x01\xff garbage"),
-          fresh.substr(0, fresh.size() - 1), huge,
-          std::string("\x7f"
-                      "ELF\x02\x01\x01\0\0\0",
-                      10),
           std::string("fifo"), std::string("directory")}) {
         SCOPED_TRACE(damage.substr(0, 40));
         ScratchStateHome home;

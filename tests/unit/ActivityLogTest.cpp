@@ -61,15 +61,6 @@ INSTANTIATE_TEST_SUITE_P(
                std::nullopt,
                {{0, "Start:installing driver\n"}},
                std::nullopt},
-        Writes{"EmptyFileGetsExactlyOneLine",
-               "",
-               {{0, "Success:done"}},
-               "05/12/2026 07:41:39:Success:done\r\n"},
-        Writes{"EmptyTextMakesTwentyTwoBytes", "", {{0, ""}}, "05/12/2026 07:41:39:\r\n"},
-        Writes{"StartLineEndsWithLineFeedCarriageReturnLineFeed",
-               "",
-               {{0, "Start:installing driver\n"}},
-               "05/12/2026 07:41:39:Start:installing driver\x0A\x0D\x0A"},
         Writes{"NoSeparatorAfterALastByteThatIsNotALineFeed",
                "earlier run\r\nunfinished",
                {{0, "Info:next"}},
@@ -89,16 +80,6 @@ TEST_F(ActivityLogTest, WithoutALogFileURLNothingIsTouched) {
     launcher::writeLog("x");
     EXPECT_EQ(fake.activityLogBytes(), "");
     EXPECT_TRUE(fake.trace().empty());
-}
-
-TEST_F(ActivityLogTest, StampRollsOverDayMonthAndYear) {
-    fake.setStartDateTime({2026, 12, 31, 23, 59, 59});
-    fake.createActivityLog();
-    useLogFile();
-    launcher::writeLog("a");
-    fake.advanceClock(1.0);
-    launcher::writeLog("b");
-    EXPECT_EQ(fake.activityLogBytes(), "31/12/2026 23:59:59:a\r\n01/01/2027 00:00:00:b\r\n");
 }
 
 // Opened for reading and writing, appending, as an update handle is; seen in the
