@@ -155,7 +155,7 @@ class Bus:
         self.name = (self.recorder.line('ready ', 10) or ['ready '])[0][6:].strip()
         if not (self.address and self.name):
             self.close()
-            raise RuntimeError('no private bus with the logind stand-in: ' + read(f'{root}/logind-recorder.stderr'))
+            raise RuntimeError('no private bus with logind stand-in: ' + read(root + '/logind-recorder.stderr'))
 
     def close(self):
         self.recorder.close()
@@ -240,11 +240,15 @@ class E2eTest(unittest.TestCase):
         env = {k: v for k, v in E.items() if not DROPPED.fullmatch(k)}
         env.update({k: f'{self.root}/{sub}' for k, sub in XDG.items()}, HOME=self.home,
                    QT_QPA_PLATFORM='offscreen', DBUS_SYSTEM_BUS_ADDRESS=self.bus.address)
-        if GNUSTEP:  # its defaults stay in the scratch directory; no window manager: no frames of its own
+        # GNUstep keeps its defaults in the scratch directory, draws no frames of its own
+        # (no window manager), and has its message ports, its list of launched
+        # applications and so its gdnc under the case's own temporary directory.
+        if GNUSTEP:
             user = self.root + '/gnustep'
-            env.update(DISPLAY=self.display(), TMPDIR=self.root, TEMP=self.root, TMP=self.root, GNUSTEP_CONFIG_FILE=write(self.root + '/GNUstep.conf',
-                       f'GNUSTEP_USER_DIR={user}\nGNUSTEP_USER_DEFAULTS_DIR={user}/Defaults\n'))
+            conf = write(self.root + '/GNUstep.conf',
+                         f'GNUSTEP_USER_DIR={user}\nGNUSTEP_USER_DEFAULTS_DIR={user}/Defaults\n')
             write(user + '/Defaults/NSGlobalDomain.plist', '{ GSX11HandlesWindowDecorations = NO; }\n')
+            env.update(DISPLAY=self.display(), GNUSTEP_CONFIG_FILE=conf, TEMP=self.root)
         env.update(changes)
         return {k: v for k, v in env.items() if v is not None}
 

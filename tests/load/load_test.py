@@ -7,12 +7,8 @@
 # appending to one activity log at once, each opening and closing the file for
 # every line as the launcher does.
 import collections
-import os
-import sys
-import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'e2e'))
-from harness import *  # noqa: E402
+from harness import *  # tests/e2e, on PYTHONPATH
 
 # Failures the service gives for the races and commands of this test. Anything
 # else (a state it could not read or lock, a crashed worker) is a fault.
