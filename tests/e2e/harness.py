@@ -2,7 +2,8 @@
 # a private system bus whose logind is a recorder, and a test case with a scratch
 # home and state directory of its own. The binaries come from the environment
 # (CMake sets it); VELTRIN_E2E_APP names the GNUstep build instead of the Qt one,
-# which then runs on a private Xvfb.
+# which then runs on a private Xvfb. By hand: ctest -R Class.Case -V shows the
+# command and its environment; VELTRIN_E2E_KEEP=1 keeps every scratch directory.
 import codecs, contextlib, os, re, shutil, signal, sys, tempfile, threading, time, unittest
 from signal import SIGHUP, SIGINT, SIGKILL, SIGTERM  # noqa: F401 (for the cases)
 
@@ -162,8 +163,7 @@ class Bus:
         self.daemon.close()
 
     def calls(self):  # the Reboot calls the stand-in received since the last time
-        calls = read(self.record).splitlines()
-        write(self.record, '')
+        calls, _ = read(self.record).splitlines(), write(self.record, '')
         return calls
 
     def confirm(self):  # asks the bus who owns logind's name: '' when the stand-in does, else why
@@ -304,10 +304,8 @@ class E2eTest(unittest.TestCase):
 
 # --list: every case as Class.Case, for one ctest entry each; else runs the cases named so.
 def main():
+    cases = [c for c in vars(sys.modules['__main__']).values() if isinstance(c, type) and issubclass(c, E2eTest)]
     if sys.argv[1:] == ['--list']:
-        for c in vars(sys.modules['__main__']).values():
-            if isinstance(c, type) and issubclass(c, E2eTest):
-                for name in unittest.getTestCaseNames(c, 'test'):
-                    print(f'{c.__name__}.{name[4:]}')
-        return
+        return print(*(f'{c.__name__}.{n[4:]}' for c in cases
+                       for n in unittest.getTestCaseNames(c, 'test')), sep='\n')
     unittest.main(argv=[sys.argv[0], '-v', *(re.sub(r'\.', '.test', a, count=1) for a in sys.argv[1:])])
