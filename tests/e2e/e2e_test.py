@@ -1,0 +1,201 @@
+# The real launcher against the stand-in service. Its command-line modes, also in
+# a hostile environment: what a script sees on standard output (and when), what
+# the activity log holds, and when and how the process ends. Its window under a
+# private X server, driven by real key presses through XTEST (xdotool): keys
+# rather than mouse positions, so that a change of the layout's sizes does not
+# break the case; the focus order Load, Disable, Quit is the layout's. And the
+# launcher in the hands of a careless caller.
+from harness import *
+
+
+class CommandLine(E2eTest):
+    # One run installs the extension and gets it approved, as a user would, then
+    # quits: the state later runs find. Its log stays out of the measured run's.
+    def install_active(self, launcher=LAUNCHER):
+        home = self.root + '/setup-home'
+        log = write(home + '/veltrinLogFile.txt', '')
+        child = self.start([launcher, '-install'], self.env(HOME=home), 'setup')
+        self.assertTrue(self.wait_log(APPROVAL, 15, log), read(log))
+        self.control('approve', DEXT)
+        self.assertTrue(self.wait_log(SUCCESS, 15, log), read(log))
+        child.signal(SIGTERM)
+        self.assertEqual(child.finish(10), 0)
+
+    def with_bundle(self, short, build):  # a copy of the launcher with the bundle an older release brings
+        where = f'{self.root}/release-{short}-{build}'
+        write(f'{where}/{DEXT}.dext/Info',
+              f'veltrin-dext-bundle 1\nidentifier {DEXT}\nshort-version {short}\nbuild {build}\n')
+        if os.path.isdir(layout := os.path.dirname(LAUNCHER) + '/Resources'):
+            shutil.copytree(layout, where + '/Resources')
+        return shutil.copy(LAUNCHER, where)
+
+    # Runs the launcher with `flag`: it ends by itself about 6 s after its start, or
+    # after the moment `during` returns; the release line comes at once, the argument
+    # report after the 1 s pause, both while it still runs; the log holds `log`.
+    def ends_by_itself(self, flag, log, env=None, during=None):
+        write(self.log, '')
+        since = time.time()
+        child = self.launch([flag], env)
+        counted = during() if during else None
+        child.finish(15)
+        self.expect_ends_about_6s_after(child, counted or child.started,
+                                        'the completion' if counted else 'the start')
+        self.assertEqual(child.output(), RELEASE + report([flag]))
+        release, args, end = (at - child.started for at in [child.lines[0][1], child.lines[1][1], child.ended])
+        self.assertTrue(release < 1.5 and args - release >= 0.9 and args < 3.5 and args < end - 2,
+                        f'release line at {release:.2f} s, report at {args:.2f} s, exit at {end:.2f} s')
+        self.expect_log([START[flag], ARGS, *log], since)
+
+    def stays_open_then_quits(self, child, since_start):
+        self.assertIsNone(child.wait(max(0, child.started + since_start - time.monotonic())), 'ended')
+        child.signal(SIGTERM)
+        quit_at = time.monotonic()
+        self.assertEqual(child.finish(10), 0)
+        self.assertLess(child.ended - quit_at, 2.0)
+
+    def testInstallWaitsForApprovalAndEndsAbout6sAfterCompletion(self):
+        def approve():
+            self.assertTrue(self.wait_log(APPROVAL), read(self.log))
+            time.sleep(1.5)  # the user takes a while; the launch timer must not end the run meanwhile
+            self.control('approve', DEXT)
+            self.assertTrue(completed := self.wait_log(SUCCESS), read(self.log))
+            return completed
+        self.ends_by_itself('-install', [APPROVAL, SUCCESS], during=approve)
+        self.assertIn(DEXT, self.control('list'))
+
+    def testInstallOfTheActiveVersionCompletesAtOnce(self):
+        self.install_active()
+        self.ends_by_itself('-install', [SUCCESS])
+
+    def testInstallReplacesAnOlderVersion(self):
+        self.install_active(self.with_bundle('0.9.1', '7'))
+        self.assertIn(f'{DEXT} 0.9.1 (7)', self.control('list'))
+        self.ends_by_itself('-install', [f'{REPLACING}0.9.1 with version {VERSION}', SUCCESS])
+        listed = self.control('list')
+        self.assertNotIn(f'{DEXT} 0.9.1 (7)', listed)
+        self.assertIn(f'{DEXT} {VERSION}', listed)
+
+    def testUninstallWhileBusyCompletesAfterReboot(self):
+        self.install_active()
+        self.control('busy', DEXT, 'on')
+        self.ends_by_itself('-uninstall', [AFTER_REBOOT])
+        self.assertIn('terminated waiting to uninstall on reboot', self.control('list'))
+        self.control('reboot')
+        self.assertNotIn(DEXT, self.control('list'))
+
+    def testUninstallOfNothingFailsWithoutDisplayOrSystemBus(self):
+        # The backend chooses offscreen by itself, and needs no bus unless it asks for a restart.
+        env = self.env(QT_QPA_PLATFORM=None, DBUS_SYSTEM_BUS_ADDRESS=f'unix:path={self.root}/no-bus')
+        self.ends_by_itself('-uninstall', [FAILURE + NOT_INSTALLED], env)
+
+    def testInteractiveInstallDeniedStaysOpenAfterAskingForRestart(self):
+        self.control('policy', DEXT, 'deny')
+        write(self.log, '')
+        since, _ = time.time(), self.bus.calls()
+        child = self.launch(['-installInteractive'])
+        self.assertTrue(self.wait_log(FAILURE + DENIED), read(self.log))
+        self.stays_open_then_quits(child, 8.5)  # past both exit timers (launch at ~6 s, failure at ~7 s)
+        self.assertEqual(child.output(), RELEASE + report(['-installInteractive']))
+        self.expect_log(['Start:installing driver interactive\n', ARGS, FAILURE + DENIED], since)
+        self.assertEqual(self.bus.calls(), ['Reboot interactive=true authorization=allowed'])
+
+    def testUnsupportedReleaseSaysSoAndStaysOpenWithoutLogging(self):
+        self.control('release', '12.7.6')
+        write(self.log, '')
+        child = self.launch(['-install'])
+        refusal = 'This driver was not built for macOS Monterey. Exiting\n'
+        self.assertTrue(child.line(refusal, 5), child.output())
+        self.stays_open_then_quits(child, 7)  # an exit timer would have ended the run at about 6 s
+        self.assertEqual(child.output(), 'Running on Monterey\n' + refusal)
+        self.assertEqual(read(self.log), '')
+        self.assertNotIn(DEXT, self.control('list'), 'nothing may be requested')
+
+    def testRestartGuardAdmitsOnlyThePrivateBusWithTheRecorder(self):
+        # If this guard lets a wrong bus through, a test could restart the machine it runs on.
+        def at(address):
+            return {'DBUS_SYSTEM_BUS_ADDRESS': address}
+        asks = [LAUNCHER, '-installInteractive']
+        for argv, env, bus, admitted in [
+                (asks, {}, self.bus, False), (asks, at(self.bus.address), self.bus, True),
+                (asks, at('unix:path=/run/dbus/system_bus_socket'), self.bus, False),
+                (asks, at(self.bus.address), None, False),
+                # A flag that loses to -install still counts: no second-guessing of the launcher's choice.
+                ([LAUNCHER, '-install', '-installInteractive'], at('unix:path=/nowhere'), self.bus, False),
+                ([LAUNCHER, '-install'], {}, None, True)]:
+            with self.subTest(argv=argv, env=env, bus=bus):
+                self.assertEqual(guard(argv, env, bus) == '', admitted)
+        self.assertRaises(AssertionError, self.launch, ['-installInteractive'], at('unix:path=/nowhere'))
+        # The recorder writes down what it was asked, not a constant line.
+        self.bus.calls()
+        call = self.start(['dbus-send', '--bus=' + self.bus.address, '--print-reply',
+                           '--dest=org.freedesktop.login1', '/org/freedesktop/login1',
+                           'org.freedesktop.login1.Manager.Reboot', 'boolean:false'], self.env(), 'dbus-send')
+        self.assertEqual(call.finish(10), 0)
+        self.assertEqual(self.bus.calls(), ['Reboot interactive=false authorization=not-allowed'])
+
+
+class Window(E2eTest):
+    def xdotool(self, *args):  # Debian package xdotool
+        child = self.start(['xdotool', *args], {**TOOLS, 'DISPLAY': self.display()}, 'xdotool')
+        self.assertEqual(child.finish(15), 0, 'xdotool failed')
+        return child.output()
+
+    def testLoadAndDisableSubmitAndReturnQuitsWhileAnotherButtonHasTheFocus(self):
+        write(self.log, '')
+        since = time.time()
+        child = self.launch([], self.env(QT_QPA_PLATFORM=None, DISPLAY=self.display()))
+        # The launch sequence is done, the window shown and given the keyboard.
+        self.assertTrue(child.line(report([]), 10), child.output())
+        # By title: GNUstep sets no _NET_WM_PID, and the display is this case's own.
+        window = self.xdotool('search', '--sync', '--onlyvisible', '--name', '^Veltrin Driverkit Launcher$')
+        window = window.split('\n')[0]
+        self.assertTrue(window, 'no visible window of the launcher')
+        self.xdotool('windowfocus', '--sync', window)
+        self.xdotool('key', 'space')  # Load holds the focus
+        self.assertTrue(self.wait_log(APPROVAL), 'Load submitted no activation\n' + read(self.log))
+        self.xdotool('key', 'Tab', 'space')
+        self.assertTrue(self.wait_log(SUCCESS), 'Disable submitted no deactivation\n' + read(self.log))
+        self.assertIsNone(child.wait(1), 'interactive use has no exit timer')
+        self.xdotool('key', 'Return')  # Disable holds the focus: Return must still mean Quit
+        pressed = time.monotonic()
+        self.assertEqual(child.finish(10), 0)
+        self.assertLess(child.ended - pressed, 2.0)
+        self.assertEqual(child.output(), RELEASE + report([]))
+        # The deactivation removes the extension whose activation waits for approval,
+        # so that one fails too; the two answers come from two workers, in either
+        # order. Nothing more: Return submitted nothing.
+        texts = self.log_texts(self.log, since)
+        self.assertEqual(texts[:2] + sorted(texts[2:]), [ARGS, APPROVAL, FAILURE + CANCELED, SUCCESS])
+
+
+class Robustness(E2eTest):
+    def testAQuitSignalEndsALauncherBlockedOnAPipeNobodyReads(self):
+        for sig in (SIGTERM, SIGINT, SIGHUP):
+            with self.subTest(signal=sig.name):
+                unread, out = os.pipe()
+                child = self.start([LAUNCHER] + ['argument'] * 20000, self.env(), sig.name,
+                                   [(os.POSIX_SPAWN_DUP2, out, 1)])
+                time.sleep(2)  # long enough to fill the pipe and block
+                child.signal(sig)
+                self.assertEqual(child.finish(5), 0)
+                os.close(unread)
+                os.close(out)
+
+    def testClosedStandardDescriptorsAreNullNotTheToolkitsFiles(self):
+        child = self.start([LAUNCHER], self.env(), 'closed', [(os.POSIX_SPAWN_CLOSE, fd) for fd in (0, 1, 2)])
+        time.sleep(2)
+        for fd in (0, 1, 2):
+            self.assertEqual(os.readlink(f'/proc/{child.pid}/fd/{fd}'), '/dev/null', fd)
+        child.signal(SIGTERM)
+        self.assertEqual(child.finish(10), 0)
+
+    def testAPlainRunWithoutARuntimeDirectoryIsQuietOnStandardError(self):
+        child = self.start([LAUNCHER], self.env(XDG_RUNTIME_DIR=None), 'plain')
+        self.assertTrue(child.line('Running', 10))
+        child.signal(SIGTERM)
+        self.assertEqual(child.finish(10), 0)
+        self.assertEqual(read(self.root + '/plain.stderr'), '')
+
+
+if __name__ == '__main__':
+    main()

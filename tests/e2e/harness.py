@@ -1,0 +1,311 @@
+# What every end-to-end and load case shares: a child process seen from outside,
+# a private system bus whose logind is a recorder, and a test case with a scratch
+# home and state directory of its own. The binaries come from the environment
+# (CMake sets it); VELTRIN_E2E_APP names the GNUstep build instead of the Qt one,
+# which then runs on a private Xvfb. By hand: ctest -R Class.Case -V shows the
+# command and its environment; VELTRIN_E2E_KEEP=1 keeps every scratch directory.
+import codecs, contextlib, os, re, shutil, signal, sys, tempfile, threading, time, unittest
+from signal import SIGHUP, SIGINT, SIGKILL, SIGTERM  # noqa: F401 (for the cases)
+
+E = os.environ
+GNUSTEP = bool(E.get('VELTRIN_E2E_APP'))
+LAUNCHER = E.get('VELTRIN_E2E_APP') or E.get('VELTRIN_E2E_LAUNCHER', '')
+SYSEXTCTL, RECORDER, APPENDER = (E.get('VELTRIN_E2E_' + n, '') for n in ('SYSEXTCTL', 'RECORDER', 'APPENDER'))
+DEXT, VERSION = E.get('VELTRIN_E2E_DEXT_IDENTIFIER', ''), E.get('VELTRIN_E2E_DEXT_VERSION', '')
+
+# Standard output of a supported release, before the argument report; the
+# activity-log texts of the service's answers to the build's extension.
+RELEASE = 'Running on Ventura or greater\n'
+SUCCESS = 'Success:System extension operation successful. Please restart your computer.'
+AFTER_REBOOT = 'Success:System extension operation will complete after reboot. Please restart your computer.'
+APPROVAL = f'Info:System Extension {DEXT} requires user approval'
+REPLACING = f'Info:Replacing extension {DEXT} version '
+FAILURE = 'Error:System extension request failed: '
+DENIED = (f'System policy forbids the extension {DEXT}. Allow it with "sysextctl policy {DEXT} allow" '
+          'and try again.')
+NOT_INSTALLED = (f'The extension {DEXT} is not installed, so there is nothing to deactivate '
+                 '("sysextctl list" shows what is installed).')
+CANCELED = (f'The request for {DEXT} was canceled while it waited for approval: the extension was '
+            'removed or the service was reset.')
+START = {'-install': 'Start:installing driver\n', '-uninstall': 'Start:uninstalling driver\n'}
+ARGS = 'Info:Command arguments='
+
+# Anything that could lead a child to the user's display, session, home or the
+# machine's real system bus stays behind.
+DROPPED = re.compile('DISPLAY|WAYLAND_DISPLAY|DBUS_.*|HOME|XAUTHORITY|SESSION_MANAGER|DESKTOP_SESSION|'
+                     'XDG_.*|QT_.*|VELTRIN_E2E_.*')
+XDG = {'XDG_STATE_HOME': 'state', 'XDG_CONFIG_HOME': 'config', 'XDG_CACHE_HOME': 'cache',
+       'XDG_DATA_HOME': 'data', 'XDG_RUNTIME_DIR': 'runtime'}
+TOOLS = {'PATH': E.get('PATH', '/usr/bin:/bin')}
+LOG_LINE = re.compile(r'(\d\d/\d\d/\d{4} \d\d:\d\d:\d\d):(.*?)\r\n', re.S)
+
+
+def read(path):  # '' when it cannot be read
+    with contextlib.suppress(OSError), open(path, 'rb') as f:
+        return f.read().decode(errors='replace')
+    return ''
+
+
+def write(path, text):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, 'w', newline='') as f:
+        f.write(text)
+    return path
+
+
+def report(flags):  # the argument report line of the launcher run with `flags`
+    return '[' + ', '.join(f'"{a}"' for a in [LAUNCHER, *flags]) + ']\n'
+
+
+# A child process seen from outside: argv run with exactly `env`, leading its own
+# process group, with default signal handling; stdin /dev/null, stdout a pipe read
+# line by line with each line's arrival, stderr to `err` (or `actions` instead,
+# stdout then unread); its exit code (negative: the signal) with the moment it
+# ended. Every wait is bounded, so that nothing can hang the suite.
+class Child:
+    def __init__(self, argv, env, err=os.devnull, actions=None):
+        self.lines, self.code, self.ended, self.cv = [], None, None, threading.Condition()
+        self.closed, out = actions is not None, None
+        if actions is None:
+            out, w = os.pipe()
+            actions = [(os.POSIX_SPAWN_OPEN, 0, os.devnull, os.O_RDONLY, 0), (os.POSIX_SPAWN_DUP2, w, 1),
+                       (os.POSIX_SPAWN_OPEN, 2, err, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600)]
+        self.started = time.monotonic()
+        self.pid = os.posix_spawnp(argv[0], argv, env, file_actions=actions, setpgroup=0, setsigmask=(),
+                                   setsigdef=signal.valid_signals() - {SIGKILL, signal.SIGSTOP})
+        if out is not None:
+            os.close(w)
+            threading.Thread(target=self._read, args=(out,), daemon=True).start()
+        threading.Thread(target=self._wait, daemon=True).start()
+
+    def _read(self, fd):
+        decoder = codecs.getincrementaldecoder('utf-8')('replace')
+        while chunk := os.read(fd, 65536):
+            with self.cv:
+                for piece in re.findall('[^\n]*\n|[^\n]+', decoder.decode(chunk)):
+                    if self.lines and not self.lines[-1][0].endswith('\n'):
+                        self.lines[-1][0] += piece
+                    else:
+                        self.lines.append([piece, time.monotonic()])
+                self.cv.notify_all()
+        os.close(fd)
+        with self.cv:
+            self.closed = True
+            self.cv.notify_all()
+
+    def _wait(self):
+        # WNOWAIT: the pid, and so the group, stays ours until close() reaps it.
+        info = os.waitid(os.P_PID, self.pid, os.WEXITED | os.WNOWAIT)
+        with self.cv:
+            self.ended = time.monotonic()
+            self.code = info.si_status if info.si_code == os.CLD_EXITED else -info.si_status
+            self.cv.notify_all()
+
+    def line(self, prefix, timeout):  # the first complete line that starts with `prefix`
+        def found():
+            return next((l for l in self.lines if l[0].endswith('\n') and l[0].startswith(prefix)), None)
+        with self.cv:
+            return self.cv.wait_for(lambda: found() or self.closed, timeout) and found()
+
+    def wait(self, timeout):  # the exit code, or None if it still runs after `timeout`
+        with self.cv:
+            if not self.cv.wait_for(lambda: self.ended, timeout):
+                return None
+            self.cv.wait_for(lambda: self.closed, 3)  # the rest of the output belongs to the run
+            return self.code
+
+    def finish(self, timeout):  # past `timeout`, the whole group is killed
+        if self.wait(timeout) is None:
+            self.close(reap=False)
+            self.wait(10)
+        return self.code
+
+    def signal(self, sig):
+        with self.cv:
+            if self.ended is None:
+                os.kill(self.pid, sig)
+
+    def output(self):
+        return ''.join(line[0] for line in list(self.lines))
+
+    def close(self, reap=True):
+        if self.pid is not None:  # once reaped, the group may be a stranger's
+            with contextlib.suppress(OSError):  # also closes any pipe a grandchild still holds
+                os.killpg(self.pid, SIGKILL)
+            if reap and self.wait(10) is not None:
+                os.waitpid(self.pid, 0)
+                self.pid = None
+
+
+# A system bus of the tests' own: a dbus-daemon on a socket under `root` with a
+# recording stand-in of logind on it. A launcher whose system bus is this one can
+# ask for a restart as often as it likes: each request becomes a line in a file.
+class Bus:
+    def __init__(self, root):
+        self.root, self.record = root, root + '/reboot-calls.txt'
+        # Everyone may do everything: the only clients are the tests' own.
+        conf = write(root + '/bus.conf', '<busconfig><type>veltrin-e2e-system</type><auth>EXTERNAL</auth>'
+                     f'<listen>unix:path={root}/socket</listen><policy context="default"><allow user="*"/>'
+                     '<allow own="*"/><allow send_destination="*"/><allow receive_sender="*"/>'
+                     '</policy></busconfig>')
+        # Debian package dbus-daemon; its address is the first line it prints.
+        self.daemon = Child(['dbus-daemon', '--config-file=' + conf, '--print-address', '--nofork',
+                             '--nopidfile'], TOOLS, root + '/dbus-daemon.stderr')
+        self.address = (self.daemon.line('', 10) or [''])[0].strip()
+        self.recorder = Child([RECORDER, self.address, self.record], TOOLS, root + '/logind-recorder.stderr')
+        self.name = (self.recorder.line('ready ', 10) or ['ready '])[0][6:].strip()
+        if not (self.address and self.name):
+            self.close()
+            raise RuntimeError('no private bus with logind stand-in: ' + read(root + '/logind-recorder.stderr'))
+
+    def close(self):
+        self.recorder.close()
+        self.daemon.close()
+
+    def calls(self):  # the Reboot calls the stand-in received since the last time
+        calls, _ = read(self.record).splitlines(), write(self.record, '')
+        return calls
+
+    def confirm(self):  # asks the bus who owns logind's name: '' when the stand-in does, else why
+        if self.daemon.ended or self.recorder.ended:
+            return 'the private dbus-daemon or the logind stand-in is not running'
+        # Debian package dbus-bin.
+        query = Child(['dbus-send', '--bus=' + self.address, '--print-reply', '--dest=org.freedesktop.DBus',
+                       '/org/freedesktop/DBus', 'org.freedesktop.DBus.GetNameOwner',
+                       'string:org.freedesktop.login1'], TOOLS, self.root + '/dbus-send.stderr')
+        code, owner = query.finish(10), query.output()
+        query.close()
+        if code != 0 or f'string "{self.name}"' not in owner:
+            return 'org.freedesktop.login1 on the private bus is not the stand-in: ' + owner
+        return ''
+
+
+# Why running argv with env could reach a real restart request, or '' when it
+# cannot: a run that may ask for one must be on `bus`, with the stand-in confirmed.
+# Conservative on purpose: any mention of the flag counts, whatever wins.
+def guard(argv, env, bus):
+    if '-installInteractive' not in argv:
+        return ''
+    if bus is None:
+        return 'a run that may restart the machine needs the private system bus'
+    if env.get('DBUS_SYSTEM_BUS_ADDRESS') != bus.address:
+        return 'DBUS_SYSTEM_BUS_ADDRESS of the run is not the private bus ' + bus.address
+    return bus.confirm()
+
+
+class E2eTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        root = tempfile.mkdtemp(prefix='veltrin-e2e-bus-')
+        cls.addClassCleanup(shutil.rmtree, root, True)
+        cls.bus, cls.x = Bus(root), None
+        cls.addClassCleanup(cls.bus.close)
+
+    @classmethod
+    def display(cls):
+        if not cls.x:  # Debian package xvfb; -displayfd: it picks a free display and names it
+            xvfb = Child(['Xvfb', '-displayfd', '1', '-screen', '0', '1024x768x24', '-nolisten', 'tcp',
+                          '-noreset'], TOOLS)
+            cls.addClassCleanup(xvfb.close)
+            cls.x = ':' + (xvfb.line('', 10) or ['?'])[0].strip()
+        return cls.x
+
+    def setUp(self):
+        self.root = tempfile.mkdtemp(prefix='veltrin-e2e-')
+        self.addCleanup(self.remove_scratch)
+        self.home, self.launches = self.root + '/home', 0
+        self.log = self.home + '/veltrinLogFile.txt'
+        for sub in ['home', *XDG.values()]:
+            os.mkdir(f'{self.root}/{sub}', 0o700)
+
+    def remove_scratch(self):
+        # The gdnc this case's launchers started knows the case's configuration file. It
+        # inherits their blocked SIGTERM, and must not write its defaults after the removal.
+        if GNUSTEP:
+            mark = f'\0GNUSTEP_CONFIG_FILE={self.root}/GNUstep.conf\0'
+            for pid in filter(str.isdigit, os.listdir('/proc')):
+                if read(f'/proc/{pid}/comm') == 'gdnc\n' and mark in '\0' + read(f'/proc/{pid}/environ'):
+                    with contextlib.suppress(OSError):
+                        os.kill(int(pid), SIGKILL)
+        result = self._outcome.result
+        if not E.get('VELTRIN_E2E_KEEP') and all(getattr(test, 'test_case', test) is not self
+                                                 for test, _ in result.failures + result.errors):
+            shutil.rmtree(self.root, True)
+        else:
+            print('scratch directory kept, with every child\'s standard error:', self.root, file=sys.stderr)
+
+    # HOME, XDG_* and the system bus pointed into the scratch directory, offscreen Qt,
+    # no display, no session bus; then `changes` (None: unset).
+    def env(self, **changes):
+        env = {k: v for k, v in E.items() if not DROPPED.fullmatch(k)}
+        env.update({k: f'{self.root}/{sub}' for k, sub in XDG.items()}, HOME=self.home,
+                   QT_QPA_PLATFORM='offscreen', DBUS_SYSTEM_BUS_ADDRESS=self.bus.address)
+        # GNUstep keeps its defaults in the scratch directory, draws no frames of its own
+        # (no window manager), and has its message ports, its list of launched
+        # applications and so its gdnc under the case's own temporary directory.
+        if GNUSTEP:
+            user = self.root + '/gnustep'
+            conf = write(self.root + '/GNUstep.conf',
+                         f'GNUSTEP_USER_DIR={user}\nGNUSTEP_USER_DEFAULTS_DIR={user}/Defaults\n')
+            write(user + '/Defaults/NSGlobalDomain.plist', '{ GSX11HandlesWindowDecorations = NO; }\n')
+            env.update(DISPLAY=self.display(), GNUSTEP_CONFIG_FILE=conf, TEMP=self.root)
+        env.update(changes)
+        return {k: v for k, v in env.items() if v is not None}
+
+    # Every child of a case starts here, its stderr in the scratch directory's
+    # `name`.stderr; a run that could reach a real restart request is refused.
+    def start(self, argv, env, name, actions=None):
+        if why := guard(argv, env, self.bus):
+            self.fail('refused to run the launcher: ' + why)
+        child = Child(argv, env, f'{self.root}/{name}.stderr', actions)
+        self.addCleanup(child.close)
+        return child
+
+    def launch(self, flags, env=None):
+        self.launches += 1
+        return self.start([LAUNCHER, *flags], env or self.env(), f'launcher-{self.launches}')
+
+    def control(self, *args):  # sysextctl, which must succeed; its standard output
+        child = self.start([SYSEXTCTL, *args], self.env(), 'sysextctl')
+        self.assertEqual(child.finish(20), 0, f'sysextctl {args}: ' + read(self.root + '/sysextctl.stderr'))
+        return child.output()
+
+    def wait_log(self, text, timeout=10, log=None):  # when a line holding `text` is first seen
+        end = time.monotonic() + timeout
+        while f':{text}\r\n' not in read(log or self.log):
+            if time.monotonic() > end:
+                return None
+            time.sleep(0.01)
+        return time.monotonic()
+
+    # The texts of an activity log's lines, each ended by CR LF and stamped (local
+    # wall clock) between `since` and now.
+    def log_texts(self, log, since):
+        data, texts, at, until = read(log), [], 0, time.time()
+        while m := LOG_LINE.match(data, at):
+            stamp = time.mktime(time.strptime(m[1], '%d/%m/%Y %H:%M:%S'))
+            self.assertTrue(since - 1 <= stamp <= until + 1, m[0])
+            texts.append(m[2])
+            at = m.end()
+        self.assertEqual(data[at:], '', 'activity-log line without its stamp or CR LF')
+        return texts
+
+    def expect_log(self, texts, since):
+        self.assertEqual(self.log_texts(self.log, since), texts)
+
+    # A run that ended by itself, status 0, about 6 s after `since` (the launch pause
+    # and the exit timer; generous bounds, the machine is shared).
+    def expect_ends_about_6s_after(self, child, since, what):
+        self.assertEqual(child.code, 0)
+        after = child.ended - since
+        print(f'[ timing   ] exit {after:.3f} s after {what}')  # so that a drift shows long before it fails
+        self.assertTrue(5.5 <= after <= 8.0, f'exit {after:.3f} s after {what}')
+
+
+# --list: every case as Class.Case, for one ctest entry each; else runs the cases named so.
+def main():
+    cases = [c for c in vars(sys.modules['__main__']).values() if isinstance(c, type) and issubclass(c, E2eTest)]
+    if sys.argv[1:] == ['--list']:
+        return print(*(f'{c.__name__}.{n[4:]}' for c in cases
+                       for n in unittest.getTestCaseNames(c, 'test')), sep='\n')
+    unittest.main(argv=[sys.argv[0], '-v', *(re.sub(r'\.', '.test', a, count=1) for a in sys.argv[1:])])
