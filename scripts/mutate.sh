@@ -21,12 +21,12 @@ export CMAKE_CXX_COMPILER_LAUNCHER=ccache CMAKE_C_COMPILER_LAUNCHER=ccache CCACH
 
 # Test targets and labels of each group of rows.
 declare -A targets=(
-    [logic]="launcher_unit_tests activity_log_appender"
+    [logic]="launcher_unit_tests activity_log_appender launcher_property_tests"
     [sysext]="sysext_unit_tests sysext_process_tests sysext_request_tests sysextctl"
-    [lock]="sysext_process_tests sysext_request_tests load_tests veltrin_Driverkit_Launcher"
+    [lock]="sysext_process_tests sysext_request_tests sysextctl veltrin_Driverkit_Launcher logind_recorder activity_log_appender"
     [qt]="qt_backend_tests qt_application_main_tests"
 )
-declare -A labels=([logic]="unit" [sysext]="sysext" [lock]="sysext|load" [qt]="qt")
+declare -A labels=([logic]="unit|property" [sysext]="sysext" [lock]="sysext|load" [qt]="qt")
 
 # id @@ group @@ file @@ occurrence @@ text @@ replacement
 rows=$(

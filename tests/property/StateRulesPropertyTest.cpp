@@ -1,0 +1,206 @@
+// Seeded random sequences of request answers, loop runs, button presses and
+// quits, in every launch mode, held against the launcher's state rules after
+// every step. Nothing here predicts a whole trace (the scenario table does): these
+// are the rules that hold whatever the order. A failure prints its seed;
+// VELTRIN_PROPERTY_SEED=<seed> replays that sequence, and
+// VELTRIN_PROPERTY_SEQUENCES=<n> changes how many run.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <map>
+#include <random>
+#include <sstream>
+
+#include "fake/FakePlatform.hpp"
+#include "fake/LauncherReset.hpp"
+#include "veltrin_Driverkit_Launcher/LauncherState.hpp"
+
+namespace {
+
+enum Mode { install, uninstall, installInteractive, interactive, unsupportedRelease };
+const char* const flags[] = {"-install", "-uninstall", "-installInteractive"};
+
+struct Entry {
+    double time = 0;
+    std::string sink, what;
+};
+
+Entry parse(const std::string& text) {
+    Entry e;
+    std::istringstream in(text);
+    in >> e.time >> e.sink;
+    in.get();
+    std::getline(in, e.what, '\0');
+    return e;
+}
+
+class Rules {
+  public:
+    explicit Rules(Mode mode) : mode_(mode) {}
+
+    std::string check(const fake::Trace& trace, double now) {
+        for (; seen_ < trace.size(); ++seen_) {
+            entry(trace, seen_);
+        }
+        if (launcher::commandLineMode != (mode_ < interactive) ||
+            launcher::interactiveInstall != (mode_ == installInteractive)) {
+            why_ << "the launch mode changed\n";
+        }
+        if (keepRunning_ && !launcher::keepRunning) {
+            why_ << "keepRunning was cleared\n";
+        }
+        keepRunning_ = launcher::keepRunning;
+        if (approved_ && launcher::exitTimer) {
+            why_ << "an exit timer is held after an approval and before any later answer\n";
+        }
+        for (const auto& [id, due] : live_) {
+            if (!ended_ && due <= now) {
+                why_ << "timer #" << id << " was due at " << due << " s and did not fire\n";
+            }
+        }
+        return why_.str();
+    }
+    int submitted() const { return submitted_; }
+
+  private:
+    void entry(const fake::Trace& trace, std::size_t k) {
+        const Entry e = parse(trace[k]);
+        const auto fail = [&](const char* what) { why_ << "entry " << k << ": " << what << "\n"; };
+        if (ended_) {
+            fail("comes after the end");
+        }
+        if (e.sink == "Submit") {
+            ++submitted_;
+        } else if (e.sink == "Log" && isAnswer(e.what)) {
+            reports(trace, k, e);
+        } else if (e.sink == "Scheduled") {
+            if (mode_ >= interactive) {
+                fail("a timer outside a command-line mode");
+            }
+            live_[std::stoi(e.what.substr(1))] = e.time + 5.0;
+            approved_ = false;
+        } else if (e.sink == "Invalidated") {
+            live_.erase(std::stoi(e.what.substr(1)));
+        } else if (e.sink == "Fired") {
+            if (live_.erase(std::stoi(e.what.substr(1))) == 0) {
+                fail("a timer fired that was not live");
+            }
+        } else if (e.sink == "Terminate") {
+            const bool byTimer = e.what == "app" && k > 0 && parse(trace[k - 1]).sink == "Fired" &&
+                                 !launcher::keepRunning;
+            if (!byTimer && e.what != "quit") {
+                fail("terminate by neither an exit timer while keepRunning is clear nor the user");
+            }
+            if (byTimer && failedInteractive_) {
+                fail("-installInteractive ended by itself after a failure");
+            }
+            ended_ = true;
+        }
+    }
+
+    static bool isAnswer(const std::string& format) {
+        for (const char* prefix : {"Success:", "Error:", "Info:System", "Info:Replacing"}) {
+            if (format.starts_with(prefix)) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // Each answer's three reports, together at one moment, in their order.
+    void reports(const fake::Trace& trace, std::size_t k, const Entry& log) {
+        const bool completion = log.what.starts_with("Success:");
+        std::vector<std::string> order =
+            completion ? std::vector<std::string>{"Log", "Status", "ActivityLog"}
+                       : std::vector<std::string>{"ActivityLog", "Log", "Status"};
+        if (mode_ == unsupportedRelease) {  // no log location on a release not served
+            std::erase(order, "ActivityLog");
+        }
+        const std::size_t first = order[0] == "Log" ? k : k - 1;
+        for (std::size_t j = 0; j < order.size(); ++j) {
+            const Entry report = first + j < trace.size() ? parse(trace[first + j]) : Entry{};
+            if (report.sink != order[j] || report.time != log.time) {
+                why_ << "entry " << k << ": the three reports are not together in their order\n";
+                break;
+            }
+        }
+        approved_ = approved_ || log.what.starts_with("Info:System");
+        failedInteractive_ =
+            failedInteractive_ || (mode_ == installInteractive && log.what.starts_with("Error:"));
+    }
+
+    Mode mode_;
+    std::size_t seen_ = 0;
+    int submitted_ = 0;
+    bool keepRunning_ = false, approved_ = false, failedInteractive_ = false, ended_ = false;
+    std::map<int, double> live_;  // timer id, when due
+    std::ostringstream why_;
+};
+
+std::string runSequence(std::uint64_t seed) {
+    std::mt19937_64 rng(seed);
+    const auto below = [&rng](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+    const auto mode = static_cast<Mode>(seed % 5);
+    const char* const texts[] = {"", "%@ %d %n", "1.0\n\xC3\xA9", "2.10.3"};
+    fake::resetLauncherState();
+    fake::FakePlatform fake;
+    fake.createActivityLog();
+    if (mode == unsupportedRelease) {
+        fake.setRelease({11 + below(2), below(7), 0});
+    }
+    const int flag = mode == unsupportedRelease ? below(4) : mode;
+    fake.launch(flag < 3 ? std::vector<std::string>{flags[flag]} : std::vector<std::string>{});
+    Rules rules(mode);
+    std::string why = rules.check(fake.trace(), fake.now());
+    for (int step = 0, length = 5 + below(36); step <= length && why.empty(); ++step) {
+        const int roll = below(100);
+        const auto request = static_cast<std::size_t>(below(std::max(rules.submitted(), 1)));
+        if (step == length || roll < 40 || (roll < 80 && rules.submitted() == 0)) {
+            // Often on a quarter second, so that timers, pauses and runs meet; the
+            // last run outlasts every timer.
+            fake.runFor(step == length ? 30.0 : below(2) ? 0.25 * below(25) : below(12'000) / 1e3);
+        } else if (roll < 55) {
+            fake.answerFinished(request,
+                                below(3) ? below(4) - 1 : static_cast<std::int64_t>(rng()));
+        } else if (roll < 65) {
+            fake.answerFailed(request, texts[below(4)]);
+        } else if (roll < 73) {
+            fake.answerNeedsApproval(request);
+        } else if (roll < 80) {
+            fake.answerReplacement(request, texts[below(4)], texts[below(4)]);
+        } else if (roll < 98) {
+            roll < 90 ? fake.pressLoadButton() : fake.pressDisableButton();
+        } else {
+            fake.userQuits();
+        }
+        why = rules.check(fake.trace(), fake.now());
+    }
+    if (!why.empty()) {
+        why += "trace:\n" + fake::lines(fake.trace());
+    }
+    fake::resetLauncherState();
+    return why;
+}
+
+std::uint64_t fromEnvironment(const char* name, std::uint64_t otherwise) {
+    const char* text = std::getenv(name);
+    return text != nullptr && *text != '\0' ? std::strtoull(text, nullptr, 10) : otherwise;
+}
+
+// The modes take turns (seed % 5), so any count of sequences covers all five.
+TEST(StateRules, HoldInEverySequence) {
+    const std::uint64_t first = fromEnvironment("VELTRIN_PROPERTY_SEED", 20'261'205'000);
+    const std::uint64_t count = std::getenv("VELTRIN_PROPERTY_SEED") != nullptr
+                                    ? 1
+                                    : fromEnvironment("VELTRIN_PROPERTY_SEQUENCES", 3000);
+    for (std::uint64_t seed = first, failures = 0; seed < first + count && failures < 3; ++seed) {
+        if (const std::string why = runSequence(seed); !why.empty()) {
+            ++failures;
+            ADD_FAILURE() << "seed " << seed << ", replay with VELTRIN_PROPERTY_SEED=" << seed
+                          << "\n"
+                          << why;
+        }
+    }
+}
+
+}  // namespace
