@@ -6,6 +6,7 @@
 // VELTRIN_PROPERTY_SEQUENCES=<n> changes how many run.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <map>
 #include <random>
@@ -20,15 +21,18 @@ namespace {
 enum Mode { install, uninstall, installInteractive, interactive, unsupportedRelease };
 const char* const flags[] = {"-install", "-uninstall", "-installInteractive"};
 
+// Times in microseconds, the trace's resolution, so that sums compare exactly.
 struct Entry {
-    double time = 0;
+    long long time = 0;
     std::string sink, what;
 };
 
 Entry parse(const std::string& text) {
     Entry e;
     std::istringstream in(text);
-    in >> e.time >> e.sink;
+    double seconds = 0;
+    in >> seconds >> e.sink;
+    e.time = std::llround(seconds * 1e6);
     in.get();
     std::getline(in, e.what, '\0');
     return e;
@@ -38,7 +42,8 @@ class Rules {
   public:
     explicit Rules(Mode mode) : mode_(mode) {}
 
-    std::string check(const fake::Trace& trace, double now) {
+    std::string check(const fake::Trace& trace, double seconds) {
+        const long long now = std::llround(seconds * 1e6);
         for (; seen_ < trace.size(); ++seen_) {
             entry(trace, seen_);
         }
@@ -55,7 +60,7 @@ class Rules {
         }
         for (const auto& [id, due] : live_) {
             if (!ended_ && due <= now) {
-                why_ << "timer #" << id << " was due at " << due << " s and did not fire\n";
+                why_ << "timer #" << id << " was due at " << due << " us and did not fire\n";
             }
         }
         return why_.str();
@@ -69,21 +74,32 @@ class Rules {
         if (ended_) {
             fail("comes after the end");
         }
+        if (k >= quietFrom_ && e.time < quietUntil_) {
+            fail("comes during the pause after a failure or a replacement");
+        }
+        if (k == quietFrom_ && answerDue_ &&
+            (e.sink != "Answer" || e.what != "1" || e.time != quietUntil_)) {
+            fail("the replacement's answer is not replace, 1 s after its reports");
+        }
+        answerDue_ = answerDue_ && k < quietFrom_;
         if (e.sink == "Submit") {
             ++submitted_;
         } else if (e.sink == "Log" && isAnswer(e.what)) {
             reports(trace, k, e);
         } else if (e.sink == "Scheduled") {
-            if (mode_ >= interactive) {
-                fail("a timer outside a command-line mode");
+            if (mode_ >= interactive || !e.what.ends_with(" 5 app")) {
+                fail("a timer outside a command-line mode, or not a one-shot 5 s exit timer");
             }
-            live_[std::stoi(e.what.substr(1))] = e.time + 5.0;
+            live_[std::stoi(e.what.substr(1))] = e.time + 5'000'000;
             approved_ = false;
         } else if (e.sink == "Invalidated") {
             live_.erase(std::stoi(e.what.substr(1)));
         } else if (e.sink == "Fired") {
-            if (live_.erase(std::stoi(e.what.substr(1))) == 0) {
-                fail("a timer fired that was not live");
+            const auto timer = live_.find(std::stoi(e.what.substr(1)));
+            if (timer == live_.end() || e.time < timer->second) {
+                fail("a timer fired that was not live, or early");
+            } else {
+                live_.erase(timer);
             }
         } else if (e.sink == "Terminate") {
             const bool byTimer = e.what == "app" && k > 0 && parse(trace[k - 1]).sink == "Fired" &&
@@ -125,6 +141,11 @@ class Rules {
             }
         }
         approved_ = approved_ || log.what.starts_with("Info:System");
+        if (log.what.starts_with("Error:System") || log.what.starts_with("Info:Replacing")) {
+            quietUntil_ = log.time + 1'000'000;
+            quietFrom_ = first + order.size();
+            answerDue_ = log.what.starts_with("Info:Replacing");
+        }
         failedInteractive_ =
             failedInteractive_ || (mode_ == installInteractive && log.what.starts_with("Error:"));
     }
@@ -133,7 +154,10 @@ class Rules {
     std::size_t seen_ = 0;
     int submitted_ = 0;
     bool keepRunning_ = false, approved_ = false, failedInteractive_ = false, ended_ = false;
-    std::map<int, double> live_;  // timer id, when due
+    bool answerDue_ = false;
+    long long quietUntil_ = 0;  // from entry quietFrom_ on
+    std::size_t quietFrom_ = 0;
+    std::map<int, long long> live_;  // timer id, when due
     std::ostringstream why_;
 };
 
