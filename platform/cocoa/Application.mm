@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "QuitSignals.h"
 #include "Retention.h"
 #include "platform/Application.hpp"
 
@@ -112,6 +113,7 @@ AppDelegate* layoutDelegate = nil;
 
 - (void)applicationDidFinishLaunching:(NSNotification*)notification {
     (void)notification;
+    platform::claimQuitSignals();
     _launcher->applicationDidFinishLaunching();
 }
 - (void)applicationWillTerminate:(NSNotification*)notification {
@@ -127,8 +129,6 @@ AppDelegate* layoutDelegate = nil;
 @end
 
 namespace platform {
-
-void installQuitSignals();
 
 int applicationMain(int argc, char** argv) {
     installQuitSignals();
