@@ -5,8 +5,8 @@ namespace platform {
 
 void installQuitSignals();
 
-// Takes the quit signals back: GNUstep's application sets a SIGHUP handler of its
-// own while it launches.
+// Takes the quit signals back: GNUstep's application sets SIGINT and SIGTERM
+// handlers of its own while it launches.
 void claimQuitSignals();
 
 // Readable from the first quit signal on, and then for good; -1 before the install.

@@ -176,9 +176,7 @@ int FakePlatform::applicationMain(int argc, char** argv) {
     delegate_ = platform::instantiateLayoutDelegate();
     quitButton_ = std::make_shared<FakeButton>(*this);
     const auto field = [&](const char* sink) {
-        auto made = std::make_shared<FakeTextField>(*this, sink);
-        keptOutlets_.push_back(made);
-        return made;
+        return std::make_shared<FakeTextField>(*this, sink);
     };
     if (outlets_.window) {
         delegate_->setWindow(std::make_shared<FakeWindow>());

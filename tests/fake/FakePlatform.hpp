@@ -217,7 +217,6 @@ class FakePlatform {
 
     std::unique_ptr<platform::ApplicationDelegate> delegate_;
     std::shared_ptr<FakeButton> quitButton_;
-    std::vector<std::shared_ptr<void>> keptOutlets_;
     std::vector<std::shared_ptr<FakeRequest>> requests_;
     Trace trace_;
     std::uint64_t activityLogSeen_ = 0;  // bytes of the file already in the trace

@@ -49,6 +49,10 @@ class LauncherTest : public ::testing::Test {
 
     // A trace entry at second s.
     static std::string at(int s, const std::string& what) { return std::to_string(s) + " " + what; }
+    static std::string submitted(int s, bool activation) {
+        return at(s, std::string("Submit ") + (activation ? "activation " : "deactivation ") +
+                         dext() + " app main");
+    }
 
     // Steps 1 to 6 of the launch sequence on a supported release, at t = 0.
     fake::Trace supportedLaunchStart() {
@@ -70,9 +74,7 @@ class LauncherTest : public ::testing::Test {
             {supportedLaunchStart(),
              {"0 Log " + start},
              written(0, start),
-             {"0 Status " + start.substr(6, start.size() - 7),
-              std::string("1 Submit ") + (flag == "-uninstall" ? "deactivation " : "activation ") +
-                  dext() + " app main"},
+             {"0 Status " + start.substr(6, start.size() - 7), submitted(1, flag != "-uninstall")},
              flag == "-installInteractive" ? fake::Trace{"1 Restart"} : fake::Trace{},
              {"1 Log Info:Command arguments="},
              written(1, "Info:Command arguments="),

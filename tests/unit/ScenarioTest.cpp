@@ -106,9 +106,7 @@ class ScenarioTest : public LauncherTest, public ::testing::WithParamInterface<S
                     add = {at(t, "Terminate quit")};
                     break;
                 case 'N':
-                    add = {at(t, std::string("Submit ") +
-                                     (token[1] == 'a' ? "activation " : "deactivation ") + dext() +
-                                     " app main")};
+                    add = {submitted(t, token[1] == 'a')};
                     break;
                 default:
                     ADD_FAILURE() << "unknown token " << token;
