@@ -220,7 +220,7 @@ class E2eTest(unittest.TestCase):
 
     def remove_scratch(self):
         # The gdnc this case's launchers started knows the case's configuration file. It
-        # inherits their blocked SIGTERM, and must not write its defaults after the removal.
+        # must not write its defaults after the removal, so it gets no chance to.
         if GNUSTEP:
             mark = f'\0GNUSTEP_CONFIG_FILE={self.root}/GNUstep.conf\0'
             for pid in filter(str.isdigit, os.listdir('/proc')):
