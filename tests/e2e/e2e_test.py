@@ -9,42 +9,24 @@ from harness import *
 
 
 class CommandLine(E2eTest):
-    # One run installs the extension and gets it approved, as a user would, then
-    # quits: the state later runs find. Its log stays out of the measured run's.
-    def install_active(self, launcher=LAUNCHER):
-        home = self.root + '/setup-home'
-        log = write(home + '/veltrinLogFile.txt', '')
-        child = self.start([launcher, '-install'], self.env(HOME=home), 'setup')
-        self.assertTrue(self.wait_log(APPROVAL, 15, log), read(log))
-        self.control('approve', DEXT)
-        self.assertTrue(self.wait_log(SUCCESS, 15, log), read(log))
-        child.signal(SIGTERM)
-        self.assertEqual(child.finish(10), 0)
-
-    def with_bundle(self, short, build):  # a copy of the launcher with the bundle an older release brings
-        where = f'{self.root}/release-{short}-{build}'
-        write(f'{where}/{DEXT}.dext/Info',
-              f'veltrin-dext-bundle 1\nidentifier {DEXT}\nshort-version {short}\nbuild {build}\n')
-        if os.path.isdir(layout := os.path.dirname(LAUNCHER) + '/Resources'):
-            shutil.copytree(layout, where + '/Resources')
-        return shutil.copy(LAUNCHER, where)
-
-    # Runs the launcher with `flag`: it ends by itself about 6 s after its start, or
-    # after the moment `during` returns; the release line comes at once, the argument
-    # report after the 1 s pause, both while it still runs; the log holds `log`.
+    # Runs the launcher with `flag`: it ends by itself with status 0 about 6 s (the
+    # pause and the exit timer; generous bounds, the machine is shared) after its
+    # start, or after the moment `during` returns; the release line comes at once, the
+    # argument report after the 1 s pause, both while it still runs; the log holds `log`.
     def ends_by_itself(self, flag, log, env=None, during=None):
         write(self.log, '')
         since = time.time()
         child = self.launch([flag], env)
         counted = during() if during else None
-        child.finish(15)
-        self.expect_ends_about_6s_after(child, counted or child.started,
-                                        'the completion' if counted else 'the start')
+        self.assertEqual(child.finish(15), 0)
+        after, what = child.ended - (counted or child.started), 'the completion' if counted else 'the start'
+        print(f'[ timing   ] exit {after:.3f} s after {what}')  # so that a drift shows long before it fails
+        self.assertTrue(5.5 <= after <= 8.0, f'exit {after:.3f} s after {what}')
         self.assertEqual(child.output(), RELEASE + report([flag]))
         release, args, end = (at - child.started for at in [child.lines[0][1], child.lines[1][1], child.ended])
         self.assertTrue(release < 1.5 and args - release >= 0.9 and args < 3.5 and args < end - 2,
                         f'release line at {release:.2f} s, report at {args:.2f} s, exit at {end:.2f} s')
-        self.expect_log([START[flag], ARGS, *log], since)
+        self.assertEqual(self.log_texts(self.log, since), [START[flag], ARGS, *log])
 
     def stays_open_then_quits(self, child, since_start):
         self.assertIsNone(child.wait(max(0, child.started + since_start - time.monotonic())), 'ended')
@@ -61,27 +43,13 @@ class CommandLine(E2eTest):
             self.assertTrue(completed := self.wait_log(SUCCESS), read(self.log))
             return completed
         self.ends_by_itself('-install', [APPROVAL, SUCCESS], during=approve)
-        self.assertIn(DEXT, self.control('list'))
 
-    def testInstallOfTheActiveVersionCompletesAtOnce(self):
-        self.install_active()
-        self.ends_by_itself('-install', [SUCCESS])
-
-    def testInstallReplacesAnOlderVersion(self):
-        self.install_active(self.with_bundle('0.9.1', '7'))
-        self.assertIn(f'{DEXT} 0.9.1 (7)', self.control('list'))
-        self.ends_by_itself('-install', [f'{REPLACING}0.9.1 with version {VERSION}', SUCCESS])
-        listed = self.control('list')
-        self.assertNotIn(f'{DEXT} 0.9.1 (7)', listed)
-        self.assertIn(f'{DEXT} {VERSION}', listed)
-
-    def testUninstallWhileBusyCompletesAfterReboot(self):
-        self.install_active()
-        self.control('busy', DEXT, 'on')
-        self.ends_by_itself('-uninstall', [AFTER_REBOOT])
-        self.assertIn('terminated waiting to uninstall on reboot', self.control('list'))
-        self.control('reboot')
-        self.assertNotIn(DEXT, self.control('list'))
+    def testInstallOverAnOlderVersionInUseReplacesItAtTheRestart(self):
+        # The state of an earlier install of 0.9.1 (7), approved, then in use: the service
+        # asks to replace it and completes after a restart.
+        write(self.root + '/state/veltrin-sysext/state', 'veltrin-sysext-state 1\nrelease 14.0.0\ndeveloper off\n'
+              f'extension {DEXT} 0.9.1 7 activated enabled\napproved {DEXT}\nbusy {DEXT}\nend\n')
+        self.ends_by_itself('-install', [f'{REPLACING}0.9.1 with version {VERSION}', AFTER_REBOOT])
 
     def testUninstallOfNothingFailsWithoutDisplayOrSystemBus(self):
         # The backend chooses offscreen by itself, and needs no bus unless it asks for a restart.
@@ -96,7 +64,8 @@ class CommandLine(E2eTest):
         self.assertTrue(self.wait_log(FAILURE + DENIED), read(self.log))
         self.stays_open_then_quits(child, 8.5)  # past both exit timers (launch at ~6 s, failure at ~7 s)
         self.assertEqual(child.output(), RELEASE + report(['-installInteractive']))
-        self.expect_log(['Start:installing driver interactive\n', ARGS, FAILURE + DENIED], since)
+        self.assertEqual(self.log_texts(self.log, since),
+                         ['Start:installing driver interactive\n', ARGS, FAILURE + DENIED])
         self.assertEqual(self.bus.calls(), ['Reboot interactive=true authorization=allowed'])
 
     def testUnsupportedReleaseSaysSoAndStaysOpenWithoutLogging(self):
@@ -108,7 +77,6 @@ class CommandLine(E2eTest):
         self.stays_open_then_quits(child, 7)  # an exit timer would have ended the run at about 6 s
         self.assertEqual(child.output(), 'Running on Monterey\n' + refusal)
         self.assertEqual(read(self.log), '')
-        self.assertNotIn(DEXT, self.control('list'), 'nothing may be requested')
 
     def testRestartGuardAdmitsOnlyThePrivateBusWithTheRecorder(self):
         # If this guard lets a wrong bus through, a test could restart the machine it runs on.
@@ -148,9 +116,7 @@ class Window(E2eTest):
         self.assertTrue(child.line(report([]), 10), child.output())
         # By title: GNUstep sets no _NET_WM_PID, and the display is this case's own.
         window = self.xdotool('search', '--sync', '--onlyvisible', '--name', '^Veltrin Driverkit Launcher$')
-        window = window.split('\n')[0]
-        self.assertTrue(window, 'no visible window of the launcher')
-        self.xdotool('windowfocus', '--sync', window)
+        self.xdotool('windowfocus', '--sync', window.split('\n')[0])
         self.xdotool('key', 'space')  # Load holds the focus
         self.assertTrue(self.wait_log(APPROVAL), 'Load submitted no activation\n' + read(self.log))
         self.xdotool('key', 'Tab', 'space')

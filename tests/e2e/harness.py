@@ -270,9 +270,9 @@ class E2eTest(unittest.TestCase):
         self.assertEqual(child.finish(20), 0, f'sysextctl {args}: ' + read(self.root + '/sysextctl.stderr'))
         return child.output()
 
-    def wait_log(self, text, timeout=10, log=None):  # when a line holding `text` is first seen
+    def wait_log(self, text, timeout=10):  # when a line holding `text` is first seen
         end = time.monotonic() + timeout
-        while f':{text}\r\n' not in read(log or self.log):
+        while f':{text}\r\n' not in read(self.log):
             if time.monotonic() > end:
                 return None
             time.sleep(0.01)
@@ -289,17 +289,6 @@ class E2eTest(unittest.TestCase):
             at = m.end()
         self.assertEqual(data[at:], '', 'activity-log line without its stamp or CR LF')
         return texts
-
-    def expect_log(self, texts, since):
-        self.assertEqual(self.log_texts(self.log, since), texts)
-
-    # A run that ended by itself, status 0, about 6 s after `since` (the launch pause
-    # and the exit timer; generous bounds, the machine is shared).
-    def expect_ends_about_6s_after(self, child, since, what):
-        self.assertEqual(child.code, 0)
-        after = child.ended - since
-        print(f'[ timing   ] exit {after:.3f} s after {what}')  # so that a drift shows long before it fails
-        self.assertTrue(5.5 <= after <= 8.0, f'exit {after:.3f} s after {what}')
 
 
 # --list: every case as Class.Case, for one ctest entry each; else runs the cases named so.

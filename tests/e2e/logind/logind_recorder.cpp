@@ -39,10 +39,6 @@ class Manager : public QObject, protected QDBusContext {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: logind_recorder BUS-ADDRESS RECORD-FILE\n");
-        return 2;
-    }
     QDBusConnection bus = QDBusConnection::connectToBus(QString::fromLocal8Bit(argv[1]),
                                                         QStringLiteral("private-system"));
     Manager manager(QString::fromLocal8Bit(argv[2]));
