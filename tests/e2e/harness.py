@@ -58,8 +58,8 @@ def report(flags):  # the argument report line of the launcher run with `flags`
 
 
 # A child process seen from outside: argv run with exactly `env`, leading its own
-# process group, with default signal handling; stdin /dev/null, stdout a pipe read
-# line by line with each line's arrival, stderr to `err` (or `actions` instead,
+# process group, with default signal handling; stdin /dev/null, stdout a non-blocking
+# pipe read line by line with each line's arrival, stderr to `err` (or `actions` instead,
 # stdout then unread); its exit code (negative: the signal) with the moment it
 # ended. Every wait is bounded, so that nothing can hang the suite.
 class Child:
@@ -68,6 +68,7 @@ class Child:
         self.closed, out = actions is not None, None
         if actions is None:
             out, w = os.pipe()
+            os.set_blocking(w, False)  # as some parents hand it out: a full pipe then refuses, not waits
             actions = [(os.POSIX_SPAWN_OPEN, 0, os.devnull, os.O_RDONLY, 0), (os.POSIX_SPAWN_DUP2, w, 1),
                        (os.POSIX_SPAWN_OPEN, 2, err, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600)]
         self.started = time.monotonic()
