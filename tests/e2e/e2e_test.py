@@ -119,7 +119,6 @@ class Window(E2eTest):
         pressed = time.monotonic()
         self.assertEqual(child.finish(10), 0)
         self.assertLess(child.ended - pressed, 2.0)
-        self.assertEqual(child.output(), RELEASE + report([]))
         # The deactivation removes the extension whose activation waits for approval,
         # so that one fails too; the two answers come from two workers, in either
         # order. Nothing more: Return submitted nothing.
