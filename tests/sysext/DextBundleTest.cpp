@@ -25,7 +25,6 @@ TEST(BundleInfo, RejectsAnythingElse) {
              "veltrin-dext-bundle 1\nidentifier com.example.driver\nshort-version 1.x\nbuild 1\n",
              "veltrin-dext-bundle 1\nidentifier com.example.driver\nbuild 1\nshort-version 1\n",
              "veltrin-dext-bundle 1\nidentifier com.example.driver\nshort-version 1\nbuild \n",
-             std::string(5000, 'x'),
          }) {
         EXPECT_FALSE(parseBundleInfo(bad)) << bad;
     }

@@ -13,11 +13,6 @@
 
 namespace sysext::testing {
 
-inline std::string readFileBytes(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
-
 class ScratchStateHome {
   public:
     ScratchStateHome() {
@@ -41,7 +36,10 @@ class ScratchStateHome {
     StatePaths paths() const { return StatePaths{root_ / "state-home" / "veltrin-sysext"}; }
     StateStore store() const { return StateStore(paths()); }
     // The state file's bytes; empty when there is none.
-    std::string stateBytes() const { return readFileBytes(paths().stateFile()); }
+    std::string stateBytes() const {
+        std::ifstream file(paths().stateFile(), std::ios::binary);
+        return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    }
     void writeStateBytes(const std::string& bytes) const {
         std::filesystem::create_directories(paths().directory);
         std::ofstream(paths().stateFile(), std::ios::binary | std::ios::trunc) << bytes;
