@@ -25,8 +25,6 @@ class ScratchStateHome {
         ::setenv("HOME", root_.c_str(), 1);
         ::setenv("XDG_STATE_HOME", (root_ / "state-home").c_str(), 1);
     }
-    ScratchStateHome(const ScratchStateHome&) = delete;
-    ScratchStateHome& operator=(const ScratchStateHome&) = delete;
     ~ScratchStateHome() {
         std::error_code ignored;
         std::filesystem::remove_all(root_, ignored);
@@ -34,7 +32,6 @@ class ScratchStateHome {
 
     const std::filesystem::path& root() const { return root_; }
     StatePaths paths() const { return StatePaths{root_ / "state-home" / "veltrin-sysext"}; }
-    StateStore store() const { return StateStore(paths()); }
     // The state file's bytes; empty when there is none.
     std::string stateBytes() const {
         std::ifstream file(paths().stateFile(), std::ios::binary);
