@@ -78,6 +78,10 @@ TEST(Sysextctl, VerbsShowAndChangeTheStateAndRefusalsLeaveItAlone) {
         {{"reset"}, exitSuccess, ""},
         {{"list"}, exitSuccess, "nothing is installed\n"},
     };
+    // The file's bytes, or what stands for a pipe or a directory in its place.
+    const auto bytes = [&](const std::string& otherwise) {
+        return std::filesystem::is_regular_file(file) ? home.stateBytes() : otherwise;
+    };
     for (const auto& [arguments, status, out, err, state] : script) {
         SCOPED_TRACE(arguments.empty() ? "" : arguments[0] + " (" + out + err + ")");
         if (status != exitSuccess && !state.empty()) {
@@ -90,17 +94,14 @@ TEST(Sysextctl, VerbsShowAndChangeTheStateAndRefusalsLeaveItAlone) {
                 home.writeStateBytes(state);
             }
         }
-        const auto bytes = [&] {
-            return std::filesystem::is_regular_file(file) ? home.stateBytes() : state;
-        };
-        const std::string before = bytes();
+        const std::string before = bytes(state);
         std::ostringstream output;
         std::ostringstream errors;
         EXPECT_EQ(runSysextctl(arguments, output, errors), status);
         EXPECT_EQ(output.str(), out);
         if (status == exitSuccess) {
             EXPECT_EQ(errors.str(), err);
-            EXPECT_TRUE(state.empty() || bytes() == state) << bytes();
+            EXPECT_TRUE(state.empty() || bytes(state) == state) << bytes(state);
             continue;
         }
         EXPECT_NE(errors.str().find(err), std::string::npos) << errors.str();
@@ -109,7 +110,7 @@ TEST(Sysextctl, VerbsShowAndChangeTheStateAndRefusalsLeaveItAlone) {
                         status == exitUsage ? "\nRun \"sysextctl help\" for the verbs.\n"
                                             : "run \"sysextctl reset\" (or remove that file).\n"))
             << errors.str();
-        EXPECT_EQ(bytes(), before);
+        EXPECT_EQ(bytes(state), before);
     }
     std::ostringstream help;
     EXPECT_EQ(runSysextctl({"help"}, help, help), exitSuccess);
