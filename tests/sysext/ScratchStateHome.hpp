@@ -13,11 +13,6 @@
 
 namespace sysext::testing {
 
-inline std::string readFileBytes(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
-
 class ScratchStateHome {
   public:
     ScratchStateHome() {
@@ -30,8 +25,6 @@ class ScratchStateHome {
         ::setenv("HOME", root_.c_str(), 1);
         ::setenv("XDG_STATE_HOME", (root_ / "state-home").c_str(), 1);
     }
-    ScratchStateHome(const ScratchStateHome&) = delete;
-    ScratchStateHome& operator=(const ScratchStateHome&) = delete;
     ~ScratchStateHome() {
         std::error_code ignored;
         std::filesystem::remove_all(root_, ignored);
@@ -39,9 +32,11 @@ class ScratchStateHome {
 
     const std::filesystem::path& root() const { return root_; }
     StatePaths paths() const { return StatePaths{root_ / "state-home" / "veltrin-sysext"}; }
-    StateStore store() const { return StateStore(paths()); }
     // The state file's bytes; empty when there is none.
-    std::string stateBytes() const { return readFileBytes(paths().stateFile()); }
+    std::string stateBytes() const {
+        std::ifstream file(paths().stateFile(), std::ios::binary);
+        return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    }
     void writeStateBytes(const std::string& bytes) const {
         std::filesystem::create_directories(paths().directory);
         std::ofstream(paths().stateFile(), std::ios::binary | std::ios::trunc) << bytes;

@@ -1,28 +1,16 @@
+// The state file's text. The fuzzer checks that whatever is read writes back as
+// itself and that nothing crashes the reader; here, the canonical text and the
+// rules each rejection stands for. What each record means, the decisions pin.
 #include <gtest/gtest.h>
-
-#include <sstream>
 
 #include "StateFormat.hpp"
 
 namespace sysext {
 namespace {
 
-ServiceState richState() {
-    ServiceState state;
-    state.release = Release{15, 2, 1};
-    state.developerMode = true;
-    state.extensions["com.example.one"].live =
-        LiveExtension{{"1.2.0", "17"}, LiveState::activatedWaitingForReboot};
-    state.extensions["com.example.one"].uninstallingOnReboot = BundleVersion{"1.1.0", "9"};
-    state.extensions["com.example.two"].live =
-        LiveExtension{{"2.0", "1"}, LiveState::activatedWaitingForUser};
-    state.policies = {{"com.example.two", Policy::deny}, {"com.example.one", Policy::allow}};
-    state.approved = {"com.example.one", "org.other.x"};
-    state.busy = {"com.example.one"};
-    state.pendingApprovals["com.example.two"] = "123-4-567";
-    return state;
-}
+const std::string head = "veltrin-sysext-state 1\nrelease 14.0.0\ndeveloper off\n";
 
+// Every kind of record, in the order the writer puts them.
 const std::string richBytes =
     "veltrin-sysext-state 1\n"
     "release 15.2.1\n"
@@ -38,68 +26,41 @@ const std::string richBytes =
     "pending com.example.two 123-4-567\n"
     "end\n";
 
-// The canonical text, read back; records in reverse order give the same state.
-TEST(StateFormat, WritesTheCanonicalTextAndReadsItBackInAnyOrder) {
-    const std::string fresh = "veltrin-sysext-state 1\nrelease 14.0.0\ndeveloper off\nend\n";
-    EXPECT_EQ(serializeState(ServiceState{}), fresh);
-    EXPECT_EQ(serializeState(richState()), richBytes);
-    ASSERT_TRUE(parseRelease("12.7.6", 3));
-    EXPECT_EQ(*parseRelease("12.7.6", 3), (Release{12, 7, 6}));
-    std::vector<std::string> lines;
-    std::istringstream in(richBytes);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line + "\n");
+// The canonical text reads back as itself, and a file right up to the cap is read.
+// (The decisions' states put their records in other orders.)
+TEST(StateFormat, WritesTheCanonicalTextAndReadsAFileUpToTheCap) {
+    EXPECT_EQ(serializeState(ServiceState{}), head + "end\n");
+    EXPECT_EQ(*parseState(head + "end\n"), ServiceState{});
+    const auto rich = parseState(richBytes);
+    ASSERT_TRUE(rich) << rich.error();
+    EXPECT_EQ(serializeState(*rich), richBytes);
+    std::string bytes = head;
+    for (std::size_t index = 0; bytes.size() < largestStateFile - 40; ++index) {
+        bytes += "approved com.example.n" + std::to_string(index) + "\n";
     }
-    std::string reversed = lines.front();
-    for (auto line = lines.rbegin() + 1; line != lines.rend() - 1; ++line) {
-        reversed += *line;
-    }
-    for (const auto& [bytes, state] :
-         {std::pair{richBytes, richState()}, std::pair{fresh, ServiceState{}},
-          std::pair{reversed + "end\n", richState()}}) {
-        const auto parsed = parseState(bytes);
-        ASSERT_TRUE(parsed) << parsed.error();
-        EXPECT_EQ(*parsed, state);
-    }
+    EXPECT_TRUE(parseState(bytes + "end\n"));
 }
 
-struct Rejected {
-    const char* name;
-    std::string bytes;
-    const char* messagePart;
-};
-
-const std::string head = "veltrin-sysext-state 1\nrelease 14.0.0\ndeveloper off\n";
-
-// Corrupt, truncated, huge or binary: rejected, with a message that says why.
+// Corrupt, truncated, huge or binary: rejected, with a message that says why. (A
+// file cut short and one of another kind are among the control tool's cases.)
 TEST(StateFormat, RejectsDamageWithAMessageThatSaysWhy) {
-    for (const auto& [name, bytes, messagePart] : std::vector<Rejected>{
-             {"Empty", "", "empty"},
-             {"NoLineEnd", head + "end", "cut short"},
-             {"NoEndLine", head, "no \"end\""},
-             {"OtherHeader", "veltrin-sysext-state 2\nrelease 14.0.0\ndeveloper off\nend\n",
-              "line 1"},
-             {"TextAfterEnd", head + "end\nbusy com.a.b\n", "after the \"end\""},
-             {"MissingRelease", "veltrin-sysext-state 1\ndeveloper off\nend\n", "missing"},
-             {"UnknownRecord", head + "frobnicate x\nend\n", "unknown record"},
-             {"BadIdentifier", head + "approved ../../etc\nend\n", "line 4: malformed"},
-             {"CarriageReturn", head + "busy com.a.b\r\nend\n", "byte 0x0d"},
-             {"NulByte", head + std::string("busy com.a\0.b\nend\n", 18), "byte 0x00"},
-             {"UnknownState", head + "extension com.a.b 1.0 1 activated dancing\nend\n",
-              "unknown extension state"},
-             {"TwoLiveVersions",
-              head + "extension com.a.b 1.0 1 activated enabled\n"
+    for (const auto& [bytes, messagePart] : std::vector<std::pair<std::string, std::string>>{
+             {head + "end\nbusy com.a.b\n", "after the \"end\""},
+             {"veltrin-sysext-state 1\ndeveloper off\nend\n", "missing"},
+             {head + "frobnicate x\nend\n", "unknown record"},
+             {head + "approved ../../etc\nend\n", "line 4: malformed"},
+             {head + "busy com.a.b\r\nend\n", "byte 0x0d"},
+             {head + std::string("busy com.a\0.b\nend\n", 18), "byte 0x00"},
+             {head + "extension com.a.b 1.0 1 activated dancing\nend\n", "unknown extension state"},
+             {head + "extension com.a.b 1.0 1 activated enabled\n"
                      "extension com.a.b 2.0 1 activated enabled\nend\n",
               "second active"},
-             {"PolicyMaybe", head + "policy com.a.b maybe\nend\n", "\"allow\" or \"deny\""},
-             {"TwoPending", head + "pending com.a.b t1\npending com.a.b t2\nend\n",
-              "second pending"},
-             {"Huge", head + std::string(largestStateFile, '\n') + "end\n",
-              "larger than 1048576"}}) {
+             {head + "policy com.a.b maybe\nend\n", "\"allow\" or \"deny\""},
+             {head + "pending com.a.b t1\npending com.a.b t2\nend\n", "second pending"},
+             {head + std::string(largestStateFile, '\n') + "end\n", "larger than 1048576"}}) {
         const auto parsed = parseState(bytes);
-        ASSERT_FALSE(parsed) << name;
-        EXPECT_NE(parsed.error().find(messagePart), std::string::npos)
-            << name << ": " << parsed.error();
+        ASSERT_FALSE(parsed) << bytes.substr(0, 100);
+        EXPECT_NE(parsed.error().find(messagePart), std::string::npos) << parsed.error();
     }
     for (std::size_t length = 0; length < richBytes.size(); ++length) {
         EXPECT_FALSE(parseState(std::string_view(richBytes).substr(0, length)))
@@ -109,14 +70,6 @@ TEST(StateFormat, RejectsDamageWithAMessageThatSaysWhy) {
                             "-1.0.0", "1234567890.0.0"}) {
         EXPECT_FALSE(parseRelease(bad, 3)) << bad;
     }
-}
-
-TEST(StateFormat, AcceptsAFileUpToTheCap) {
-    std::string bytes = head;
-    for (std::size_t index = 0; bytes.size() < largestStateFile - 40; ++index) {
-        bytes += "approved com.example.n" + std::to_string(index) + "\n";
-    }
-    EXPECT_TRUE(parseState(bytes + "end\n"));
 }
 
 }  // namespace
