@@ -1,8 +1,7 @@
 // The service's answers, decided on a state in memory: a state given as the
 // records of its file, a script of requests and restarts, the steps taken, what
-// the failures say, and the whole state afterwards. What a user meets first
-// (already installed, denied, nothing to remove, an older version asked about
-// and replaced while idle) is left to the end-to-end cases.
+// the failures say, and the whole state afterwards. A denial by policy and
+// a removal of nothing are left to the end-to-end cases.
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -103,6 +102,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Case{"NewCompletesOnceApproved", "", "activate t1; check t1; approve; check t1;",
              "await;undecided;finish 0;", enabled},
+        Case{"NewAlreadyApproved", "approved com.a.b\n", "activate t1;", "finish 0;", enabled},
         Case{"LaterRequestSupersedes", "", "activate t1; activate t2; check t1; check t2;",
              "await;await;fail 12;undecided;", waiting + "pending com.a.b t2\n", "superseded"},
         Case{"CompletedRequestSettlesTheOneStillWaiting", "",
@@ -121,11 +121,14 @@ INSTANTIATE_TEST_SUITE_P(
              "policy com.a.b deny\n", "sysextctl policy com.a.b allow"},
         Case{"RemovedWhileWaiting", "", "activate t1; deactivate; check t1;",
              "await;finish 0;fail 11;", "", "canceled"},
+        Case{"SameVersionCompletesWithoutAsking", enabled, "activate t1;", "finish 0;", enabled},
         Case{"SameVersionAsksInDeveloperMode", "developer on\n" + enabled, "activate t1;",
              "ask 2.0.0 (5) by 2.0.0 (5);", "developer on\n" + enabled},
         Case{"SameVersionWaitingForRestart",
              "extension com.a.b 2.0.0 5 activated waiting for reboot\n", "activate t1;",
              "finish 1;", "extension com.a.b 2.0.0 5 activated waiting for reboot\n"},
+        Case{"OlderVersionAsks", older, "activate t1;", "ask 1.0.0 (1) by 2.0.0 (5);", older},
+        Case{"ReplaceIdle", older, "answer 1;", "finish 0;", enabled},
         Case{"ReplaceBusy", olderBusy, "answer 1;", "finish 1;",
              "extension com.a.b 2.0.0 5 activated waiting for reboot\n" + leaving},
         Case{"ReplaceBusyThenRestart", olderBusy, "answer 1; reboot;", "finish 1;", enabled},

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "ScratchStateHome.hpp"
+#include "ServiceDecisions.hpp"
 #include "ServiceLife.hpp"
 #include "platform/DispatchQueue.hpp"
 #include "platform/Host.hpp"
@@ -67,6 +68,7 @@ class RecordingDelegate final : public platform::SystemExtensionRequestDelegate 
     }
     void requestNeedsUserApproval(platform::SystemExtensionRequest& request) override {
         record("approval " + request.identifier());
+        onApproval();
     }
     platform::ReplacementAction requestActionForReplacingExtension(
         platform::SystemExtensionRequest&, const platform::ExtensionProperties& existing,
@@ -76,6 +78,7 @@ class RecordingDelegate final : public platform::SystemExtensionRequestDelegate 
         return platform::Replacement::replace;
     }
 
+    std::function<void()> onApproval = [] {};
     std::string events;
     bool done = false;
 
@@ -100,8 +103,10 @@ bool runMainQueueUntil(Condition condition) {
 }
 
 // One request to its last answer: the answers, in order, none before the main queue ran.
-std::string answersTo(const std::string& identifier = id) {
+std::string answersTo(
+    const std::string& identifier = id, std::function<void()> onApproval = [] {}) {
     RecordingDelegate delegate;
+    delegate.onApproval = std::move(onApproval);
     auto request = platform::activationRequestForExtension(identifier, platform::mainQueue());
     request->setDelegate(&delegate);
     platform::submitRequest(request);
@@ -112,6 +117,11 @@ std::string answersTo(const std::string& identifier = id) {
 
 TEST(SubmitRequest, EachAnswerReachesTheDelegateAndTheStateOnDisk) {
     const testing::ScratchStateHome home;
+    // The worker waiting for the user sees the approval another process writes.
+    EXPECT_EQ(
+        answersTo(id,
+                  [&] { StateStore(home.paths()).updateWith([](auto& s) { approve(s, id); }); }),
+        "approval " + id + ";finish 0;");
     home.writeStateBytes(installed("2.0.0 6"));
     EXPECT_EQ(answersTo(), "replace 2.0.0 (6) by 2.0.0 (7);finish 0;");
     EXPECT_EQ(home.stateBytes(), installed("2.0.0 7"));

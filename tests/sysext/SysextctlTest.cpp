@@ -58,6 +58,7 @@ TEST(Sysextctl, VerbsShowAndChangeTheStateAndRefusalsLeaveItAlone) {
          "extension com.a.one 1.0.0 1 activated enabled\n"
          "extension com.a.two 2.0 3 activated enabled\n"
          "policy com.a.b deny\napproved com.a.b\napproved com.a.two\nbusy com.a.b\nend\n"},
+        {{"developer"}, exitSuccess, "on\n"},
         {{}, exitUsage, "", "no verb"},
         {{"LIST"}, exitUsage, "", "unknown verb \"LIST\""},
         {{"list", "extra"}, exitUsage, "", "takes 0 arguments, got 1"},
