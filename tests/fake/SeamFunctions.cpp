@@ -1,6 +1,7 @@
 // The seam's free functions, each handed to the fake platform in place.
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 
 #include "FakePlatform.hpp"
 
@@ -53,16 +54,21 @@ std::vector<std::string> processArguments() {
     return FakePlatform::current().processArguments();
 }
 
-// The patterns' fields the launcher uses; any other letter stays as written.
+// Virtual 0 s is 05/12/2026 07:41:39, read as UTC so that no zone or daylight
+// saving applies. The patterns' fields the launcher uses; any other letter stays
+// as written.
 std::string stringFromCurrentDate(std::string_view dateFormat) {
-    const fake::LocalDateTime t = FakePlatform::current().localDateTime();
+    const std::time_t seconds =
+        1'796'456'499 + static_cast<std::time_t>(FakePlatform::current().now());
+    std::tm t{};
+    ::gmtime_r(&seconds, &t);
     std::string out(dateFormat);
-    for (const auto& [field, value] : {std::pair{"yyyy", t.year},
-                                       {"MM", t.month},
-                                       {"dd", t.day},
-                                       {"HH", t.hour},
-                                       {"mm", t.minute},
-                                       {"ss", t.second}}) {
+    for (const auto& [field, value] : {std::pair{"yyyy", t.tm_year + 1900},
+                                       {"MM", t.tm_mon + 1},
+                                       {"dd", t.tm_mday},
+                                       {"HH", t.tm_hour},
+                                       {"mm", t.tm_min},
+                                       {"ss", t.tm_sec}}) {
         const std::string pattern = field;
         char digits[16];
         std::snprintf(digits, sizeof digits, "%0*d", static_cast<int>(pattern.size()), value);
@@ -74,7 +80,7 @@ std::string stringFromCurrentDate(std::string_view dateFormat) {
 }
 
 bool osLogDefaultTypeEnabled() {
-    return FakePlatform::current().osLogDefaultTypeEnabled();
+    return FakePlatform::current().osLogDefaultTypeEnabled;
 }
 
 void osLog(LogFormat format, std::span<const LogArgument> arguments) {

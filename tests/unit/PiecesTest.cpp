@@ -1,10 +1,9 @@
-// The small pieces on their own: the log formatter, the release messages, the
-// file URL, the argument report and the flag selection.
+// The small pieces on their own: the log formatter, the file URL, the argument
+// report and the flag selection.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <limits>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -12,7 +11,6 @@
 #include "veltrin_Driverkit_Launcher/ArgumentReport.hpp"
 #include "veltrin_Driverkit_Launcher/FileURL.hpp"
 #include "veltrin_Driverkit_Launcher/LaunchMode.hpp"
-#include "veltrin_Driverkit_Launcher/MacOSVersion.hpp"
 
 namespace {
 
@@ -44,22 +42,6 @@ TEST(FormatLogMessage, FillsItsOwnDirectivesOnly) {
              {"%x %n %ld 50%", {int64_t{1}, "t"}, "%x %n %ld 50%"}}) {
         EXPECT_EQ(platform::formatLogMessage(row.format, row.arguments), row.text) << row.text;
     }
-}
-
-TEST(VersionMessages, FourTextsByteForByteAndNoFifth) {
-    const auto& messages = launcher::versionMessages();
-    EXPECT_EQ(messages, (std::map<std::uint32_t, std::string>{
-                            {0, "This is an unsupported operating System"},
-                            {1,
-                             "This version only runs on macOS Big Sur. If you upgrade, you "
-                             "must install a new version"},
-                            {2,
-                             "This version only runs on macOS Monterey. If you upgrade, you "
-                             "must install a new version"},
-                            {3,
-                             "This version only runs on macOS Ventura and above. If you "
-                             "upgrade, please check for a new version"}}));
-    EXPECT_NE(launcher::MacOSVersion{7}, launcher::MacOSVersion::venturaOrLater);
 }
 
 TEST(FileURL, PercentEncodesWhatAPathMayNotHoldAndJoinsWithOneSlash) {
