@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <tuple>
 
 namespace fake {
@@ -28,11 +29,6 @@ std::string number(double value) {
     char text[32];
     std::snprintf(text, sizeof text, "%.10g", value);
     return text;
-}
-
-[[noreturn]] void fail(const char* why) {
-    std::fprintf(stderr, "fake::FakePlatform: %s\n", why);
-    std::abort();
 }
 
 }  // namespace
@@ -70,11 +66,11 @@ void FakeTimer::invalidate() {
 
 FakePlatform::FakePlatform() : mainQueue_(std::make_unique<platform::DispatchQueue>(*this)) {
     if (currentFake != nullptr) {
-        fail("only one may exist at a time");
+        throw std::logic_error("fake::FakePlatform: only one may exist at a time");
     }
     std::string pattern = (fs::temp_directory_path() / "veltrin-home-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) {
-        fail("mkdtemp failed");
+        throw std::logic_error("fake::FakePlatform: mkdtemp failed");
     }
     home_ = pattern;
     currentFake = this;
@@ -88,7 +84,8 @@ FakePlatform::~FakePlatform() {
 
 FakePlatform& FakePlatform::current() {
     if (currentFake == nullptr) {
-        fail("a seam function was called with no fake in place");
+        throw std::logic_error(
+            "fake::FakePlatform: a seam function was called with no fake in place");
     }
     return *currentFake;
 }
@@ -224,14 +221,11 @@ void FakePlatform::deliver(
     std::size_t index,
     std::function<void(platform::SystemExtensionRequestDelegate&, FakeRequest&)> call) {
     if (index >= requests_.size()) {
-        fail("an answer to a request that was never submitted");
+        throw std::logic_error(
+            "fake::FakePlatform: an answer to a request that was never submitted");
     }
     FakeRequest& request = *requests_[index];
-    request.queue->async([&request, call = std::move(call)] {
-        if (request.delegate != nullptr) {
-            call(*request.delegate, request);
-        }
-    });
+    request.queue->async([&request, call = std::move(call)] { call(*request.delegate, request); });
 }
 
 void FakePlatform::answerFinished(std::size_t index, platform::Result result) {

@@ -50,7 +50,7 @@ namespace fake {
 
 using Trace = std::vector<std::string>;
 
-// One entry a line, bytes outside printable ASCII as \xHH, long texts cut: two
+// One entry a line, bytes outside printable ASCII (and the backslash) as \xHH: two
 // traces compared this way print as a readable diff.
 std::string lines(const Trace& trace);
 

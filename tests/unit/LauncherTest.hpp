@@ -100,7 +100,40 @@ class LauncherTest : public ::testing::Test {
             if (simple.contains(token[0])) {
                 put(t, simple.at(token[0]).first, simple.at(token[0]).second);
             } else if (token[0] == 'L') {
-                launch(put, submit, flags.empty() ? "" : flags[0], has("quiet"));
+                // The release, the log location, Return on the quit button; in a
+                // command-line mode its start and request; the argument report; the
+                // exit timer of a command-line mode.
+                const std::string flag = flags.empty() ? "" : flags[0];
+                const std::string start = flag == "-install"     ? "installing driver"
+                                          : flag == "-uninstall" ? "uninstalling driver"
+                                                                 : "installing driver interactive";
+                put("0", "Stdout", "Running on Ventura or greater\n");
+                put("0", "Release",
+                    "This version only runs on macOS Ventura and above. If you upgrade, please "
+                    "check for a new version");
+                if (!has("quiet")) {
+                    put("0", "Log",
+                        "file URL = %s | file://" + fake.home() + "/veltrinLogFile.txt");
+                }
+                put("0", "Key", "\r");
+                if (!flag.empty()) {
+                    put("0", "Log", "Start:" + start + "\n");
+                    put("0", "ActivityLog", "Start:" + start + "\n");
+                    put("0", "Status", start);
+                    submit("1", flag != "-uninstall");
+                    if (flag == "-installInteractive") {
+                        put("1", "Restart", "");
+                    }
+                }
+                const std::string s = flag.empty() ? "0" : "1";
+                put(s, "Log", "Info:Command arguments=");
+                put(s, "ActivityLog", "Info:Command arguments=");
+                put(s, "Stdout",
+                    "[\"" + std::string(fake::FakePlatform::programPath) +
+                        (flag.empty() ? "" : "\", \"" + flag) + "\"]\n");
+                if (!flag.empty()) {
+                    put("1", "Scheduled", "#1 5 app");
+                }
             } else if (token[0] == 'G') {
                 const std::string name = f[1] == "BigSur" ? "Big Sur" : f[1];
                 put(t, "Stdout", "Running on " + name + "\n");
@@ -137,41 +170,4 @@ class LauncherTest : public ::testing::Test {
     }
 
     fake::FakePlatform fake;
-
-  private:
-    // The launch sequence: the release, the log location, Return on the quit
-    // button, then in a command-line mode its start and request; the argument
-    // report; the exit timer of a command-line mode.
-    template <typename Put, typename Submit>
-    void launch(const Put& put, const Submit& submit, const std::string& flag, bool quiet) {
-        const std::string start = flag == "-install"     ? "installing driver"
-                                  : flag == "-uninstall" ? "uninstalling driver"
-                                                         : "installing driver interactive";
-        put("0", "Stdout", "Running on Ventura or greater\n");
-        put("0", "Release",
-            "This version only runs on macOS Ventura and above. If you upgrade, please check "
-            "for a new version");
-        if (!quiet) {
-            put("0", "Log", "file URL = %s | file://" + fake.home() + "/veltrinLogFile.txt");
-        }
-        put("0", "Key", "\r");
-        if (!flag.empty()) {
-            put("0", "Log", "Start:" + start + "\n");
-            put("0", "ActivityLog", "Start:" + start + "\n");
-            put("0", "Status", start);
-            submit("1", flag != "-uninstall");
-            if (flag == "-installInteractive") {
-                put("1", "Restart", "");
-            }
-        }
-        const std::string t = flag.empty() ? "0" : "1";
-        put(t, "Log", "Info:Command arguments=");
-        put(t, "ActivityLog", "Info:Command arguments=");
-        put(t, "Stdout",
-            "[\"" + std::string(fake::FakePlatform::programPath) +
-                (flag.empty() ? "" : "\", \"" + flag) + "\"]\n");
-        if (!flag.empty()) {
-            put("1", "Scheduled", "#1 5 app");
-        }
-    }
 };

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <limits>
 #include <string>
 #include <vector>
 
@@ -23,23 +22,17 @@ struct Formatted {
     std::string text;
 };
 
-// Its own directives only, all 64 bits of %d, arguments never read as formats;
-// a directive without its argument, or of another type, stays as written.
+// %% is a percent sign; a directive without its argument, or of another type,
+// stays as written. (Every report's own directives, all 64 bits of %d and
+// arguments never read as formats: the scenario and hostile-text tests.)
 TEST(FormatLogMessage, FillsItsOwnDirectivesOnly) {
-    const std::string nul("a\0b\nc", 5);
-    for (const Formatted& row : std::vector<Formatted>{
-             {"v %@ w %@ x %@", {"id", "1", "2"}, "v id w 1 x 2"},
-             {"file URL = %s", {"file:///x"}, "file URL = file:///x"},
-             {"%d", {std::numeric_limits<int64_t>::min()}, "-9223372036854775808"},
-             {"%d", {int64_t{4294967296}}, "4294967296"},
-             {"[%@]", {std::string_view(nul)}, "[" + nul + "]"},
-             {"a %@ b %@", {"%@%s%n%d%%", "second"}, "a %@%s%n%d%% b second"},
-             {"100%% %%d %%%d", {int64_t{1}}, "100% %d %1"},
-             {"x %@ y %d z %s", {}, "x %@ y %d z %s"},
-             {"%@ and %@", {"one"}, "one and %@"},
-             {"%d", {"text"}, "%d"},
-             {"%@", {int64_t{5}}, "%@"},
-             {"%x %n %ld 50%", {int64_t{1}, "t"}, "%x %n %ld 50%"}}) {
+    for (const Formatted& row :
+         std::vector<Formatted>{{"100%% %%d %%%d", {int64_t{1}}, "100% %d %1"},
+                                {"x %@ y %d z %s", {}, "x %@ y %d z %s"},
+                                {"%@ and %@", {"one"}, "one and %@"},
+                                {"%d", {"text"}, "%d"},
+                                {"%@", {int64_t{5}}, "%@"},
+                                {"%x %n %ld 50%", {int64_t{1}, "t"}, "%x %n %ld 50%"}}) {
         EXPECT_EQ(platform::formatLogMessage(row.format, row.arguments), row.text) << row.text;
     }
 }

@@ -14,12 +14,12 @@ using namespace fake;
 struct Scenario {
     const char* name;
     std::vector<std::string> flags;
-    // tN: run to second N; ok, reboot, rN: completion with result 0, 1, N;
+    // tN: run to second N; rN: completion with result N (r0 success, r1 after reboot);
     // fail:D, approve, swap:E:N: the other answers to request 0; load, disable, quit.
     const char* script;
     const char* expected;  // LauncherTest::expand's notation
     platform::OperatingSystemVersion release{13, 0, 0};
-    std::string options{};  // LauncherTest::expand's options, each also set up
+    std::string options{};  // LauncherTest::expand's quiet or bare, also set up
 };
 
 class ScenarioTest : public LauncherTest, public ::testing::WithParamInterface<Scenario> {
@@ -32,8 +32,6 @@ class ScenarioTest : public LauncherTest, public ::testing::WithParamInterface<S
             const std::string rest = colon == std::string::npos ? "" : token.substr(colon + 1);
             if (word[0] == 't') {
                 fake.runUntil(std::stod(word.substr(1)));
-            } else if (word == "ok" || word == "reboot") {
-                fake.answerFinished(0, word == "ok" ? 0 : 1);
             } else if (word[0] == 'r') {
                 fake.answerFinished(0, std::stoll(word.substr(1)));
             } else if (word == "fail") {
@@ -65,9 +63,7 @@ TEST_P(ScenarioTest, TraceOfEverySink) {
     fake.release = row.release;
     fake.osLogDefaultTypeEnabled = !has("quiet");
     fake.outletsConnected = !has("bare");
-    if (!has("nofile")) {
-        fake.createActivityLog();
-    }
+    fake.createActivityLog();
     fake.launch(row.flags);
     play(row.script);
     EXPECT_EQ(lines(fake.trace()), lines(expand(row.expected, row.flags, row.options)));
@@ -85,11 +81,11 @@ const std::vector<std::string> install{"-install"}, uninstall{"-uninstall"},
 INSTANTIATE_TEST_SUITE_P(
     Runs, ScenarioTest,
     ::testing::Values(
-        Scenario{"TypicalInstallWithApproval", install, "t3 approve t20 ok",
+        Scenario{"TypicalInstallWithApproval", install, "t3 approve t20 r0",
                  "L A3 I3:1 S20 T21:2 X26:2 Q26"},
         Scenario{"InteractiveUseOnALaterReleaseEveryAnswerAndNoTimer",
                  none,
-                 "load disable t2 ok r-1 fail:denied approve swap:2:1",
+                 "load disable t2 r0 r-1 fail:denied approve swap:2:1",
                  "L Na0 Nd0 S2 U3:-1 F4:denied A5 P5:2:1 a6",
                  {15, 1, 0}},
         Scenario{"Monterey0", install, "", "G0:Monterey", {12, 0, 0}},
@@ -100,7 +96,7 @@ INSTANTIATE_TEST_SUITE_P(
                  {11, 7, 0}},
         Scenario{"AfterRebootWithDefaultLogTypeOff",
                  uninstall,
-                 "t2 reboot",
+                 "t2 r1",
                  "L R2 T3:2 X6:1 Q6",
                  {13, 0, 0},
                  "quiet"},
@@ -115,7 +111,7 @@ INSTANTIATE_TEST_SUITE_P(
         Scenario{"ApprovalsThenFailureAndUnexpectedArmNoTimer", install,
                  "t2 approve approve t4 fail:denied r7", "L A2 I2:1 A2 F4:denied U5:7"},
         Scenario{"KeepRunningOutlivesEveryTimerAndAnswer", interactiveInstall,
-                 "t2 fail:x t10 fail:late t20 ok t30 approve",
+                 "t2 fail:x t10 fail:late t20 r0 t30 approve",
                  "L F2:x T3:2 X6:1 X8:2 F10:late T11:3 X16:3 S20 T21:4 X26:4 A30 I30:4"},
         Scenario{"UserQuitsDespiteKeepRunning", interactiveInstall, "fail:denied t30 quit",
                  "L F1:denied T2:2 X6:1 X7:2 B30"},
