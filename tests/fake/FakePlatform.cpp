@@ -5,8 +5,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -112,8 +110,12 @@ std::optional<std::string> FakePlatform::activityLogBytes() const {
 
 // Whatever was appended since the last look becomes one entry, at the current
 // time, so that each write lands between the right neighbours.
-// A file that went or shrank starts afresh.
+// A file that went or shrank starts afresh. The size alone says when nothing changed.
 void FakePlatform::observeActivityLog() {
+    std::error_code error;
+    if (fs::file_size(activityLogPath(), error) == activityLogSeen_ && !error) {
+        return;
+    }
     const std::string bytes = activityLogBytes().value_or("");
     if (bytes.size() > activityLogSeen_) {
         trace_.push_back(number(now()) + " ActivityLog " + bytes.substr(activityLogSeen_));

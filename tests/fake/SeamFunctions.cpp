@@ -1,5 +1,4 @@
 // The seam's free functions, each handed to the fake platform in place.
-#include <cstdio>
 #include <ctime>
 #include <stdexcept>
 

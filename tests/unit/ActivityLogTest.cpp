@@ -12,12 +12,10 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
-#include <optional>
 
 #include "LauncherTest.hpp"
 #include "platform/FileHandle.hpp"
 #include "veltrin_Driverkit_Launcher/ActivityLog.hpp"
-#include "veltrin_Driverkit_Launcher/LauncherState.hpp"
 
 namespace {
 

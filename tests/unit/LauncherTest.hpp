@@ -88,10 +88,12 @@ class LauncherTest : public ::testing::Test {
                 {'X', {"Fired", "#" + f[1]}},
                 {'Q', {"Terminate", "app"}},
                 {'B', {"Terminate", "quit"}}};
-            const std::string success = "Success:System extension operation successful.";
-            const std::string reboot = " operation will complete after reboot.";
-            const std::string restart = " Please restart your computer.";
-            const std::string unexpected = "Error:Unexpected result " + f[1];
+            const std::string success =
+                "Success:System extension operation successful. Please restart your computer.";
+            const std::string reboot =
+                " operation will complete after reboot. Please restart your computer.";
+            const std::string unexpected =
+                "Error:Unexpected result " + f[1] + " for system extension request";
             const std::string failed = "System extension request failed: " + f[1];
             const std::string id = given > 1 ? f[1] : dext();
             const std::string approval = " " + id + " requires user approval";
@@ -144,15 +146,13 @@ class LauncherTest : public ::testing::Test {
                 reports("Info:System Extension %@ requires user approval | " + id,
                         "Extension" + approval, "Info:System Extension" + approval);
             } else if (token[0] == 'S') {
-                reports(success + restart, success + restart, success + restart);
+                reports(success, success, success);
             } else if (token[0] == 'R') {
-                reports("Success:System extension" + reboot + restart,
-                        "Success:System extension " + reboot + restart,
-                        "Success:System extension" + reboot + restart);
+                reports("Success:System extension" + reboot, "Success:System extension " + reboot,
+                        "Success:System extension" + reboot);
             } else if (token[0] == 'U') {
                 reports("Error:Unexpected result %d for system extension request | #" + f[1],
-                        unexpected + " for system extension request",
-                        unexpected + " for system extension request");
+                        unexpected, unexpected);
             } else if (token[0] == 'F') {
                 reports("Error:System extension request failed: %@ | " + f[1], failed,
                         "Error:" + failed);

@@ -9,8 +9,6 @@
 
 namespace {
 
-using namespace fake;
-
 struct Scenario {
     const char* name;
     std::vector<std::string> flags;
@@ -66,7 +64,7 @@ TEST_P(ScenarioTest, TraceOfEverySink) {
     fake.createActivityLog();
     fake.launch(row.flags);
     play(row.script);
-    EXPECT_EQ(lines(fake.trace()), lines(expand(row.expected, row.flags, row.options)));
+    EXPECT_EQ(fake::lines(fake.trace()), fake::lines(expand(row.expected, row.flags, row.options)));
     // Only a script's user, who has no window, hears on standard error how to
     // approve, once for each time the service asks.
     const std::string_view expected(row.flags.empty() ? "" : row.expected);
