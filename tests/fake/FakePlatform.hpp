@@ -50,24 +50,17 @@ namespace fake {
 
 using Trace = std::vector<std::string>;
 
-// One entry a line, bytes outside printable ASCII as \xHH, long texts cut: two
+// One entry a line, bytes outside printable ASCII (and the backslash) as \xHH: two
 // traces compared this way print as a readable diff.
 std::string lines(const Trace& trace);
 
-class FakePlatform;
-
 class FakeTimer final : public platform::Timer {
   public:
+    explicit FakeTimer(int number) : id(number) {}
     void invalidate() override;
 
-  private:
-    friend class FakePlatform;
-    FakePlatform* owner_ = nullptr;  // cleared when the fake goes
-    int id_ = 0;
-    std::int64_t fireAt_ = 0;  // nanoseconds
-    std::uint64_t order_ = 0;  // tie-break among things due at the same time
-    platform::TimerTarget* target_ = nullptr;
-    bool scheduled_ = true;
+    const int id;
+    bool scheduled = true;
 };
 
 class FakeRequest final : public platform::SystemExtensionRequest {
@@ -83,29 +76,20 @@ class FakeRequest final : public platform::SystemExtensionRequest {
     platform::SystemExtensionRequestDelegate* delegate = nullptr;
 };
 
-struct LocalDateTime {
-    int year, month, day, hour, minute, second;
-};
-
 class FakeWindow final : public platform::Window {};
 
 class FakeTextField final : public platform::TextField {
   public:
-    FakeTextField(FakePlatform& fake, const char* sink) : fake_(&fake), sink_(sink) {}
+    explicit FakeTextField(const char* sink) : sink_(sink) {}
     void setStringValue(std::string_view text) override;
 
   private:
-    FakePlatform* fake_;
     const char* sink_;
 };
 
 class FakeButton final : public platform::Button {
   public:
-    explicit FakeButton(FakePlatform& fake) : fake_(&fake) {}
     void setKeyEquivalent(std::string_view key) override;
-
-  private:
-    FakePlatform* fake_;
 };
 
 class FakePlatform {
@@ -121,14 +105,9 @@ class FakePlatform {
     FakePlatform& operator=(const FakePlatform&) = delete;
 
     // ---- configuration (before launch)
-    void setRelease(platform::OperatingSystemVersion release) { release_ = release; }
-    void setOsLogDefaultTypeEnabled(bool enabled) { osLogEnabled_ = enabled; }
-    // The local date and time at virtual 0 s (no time zone, no daylight saving).
-    void setStartDateTime(LocalDateTime start);
-    struct Outlets {
-        bool window = true, quitButton = true, messageBox = true, macOSMessageBox = true;
-    };
-    void setOutlets(Outlets outlets) { outlets_ = outlets; }
+    platform::OperatingSystemVersion release{13, 0, 0};
+    bool osLogDefaultTypeEnabled = true;
+    bool outletsConnected = true;  // false: the layout connects none of the four outlets
 
     // ---- the home directory and the activity log
     const std::string& home() const { return home_; }
@@ -148,9 +127,6 @@ class FakePlatform {
     void runUntilIdle() { runUntil(now()); }
     void runUntil(double time);  // runs everything due up to `time`, then clock = time
     void runFor(double seconds) { runUntil(now() + seconds); }
-    // Until nothing is scheduled or posted, at most up to now + bound.
-    void runUntilNoTasksRemain(double bound = 3600.0);
-    bool ended() const { return ended_; }
 
     // ---- the service's answers to the index-th submitted request, posted to its queue
     void answerFinished(std::size_t index, platform::Result result);
@@ -180,18 +156,16 @@ class FakePlatform {
     void post(std::function<void()> work);
     std::shared_ptr<platform::Timer> scheduleTimer(double seconds, platform::TimerTarget& target,
                                                    bool repeats);
-    void invalidateTimer(FakeTimer& timer);
     void terminate(const void* sender);
     void submit(std::shared_ptr<FakeRequest> request);
     bool isAtLeast(platform::OperatingSystemVersion version) const;
-    bool osLogDefaultTypeEnabled() const { return osLogEnabled_; }
     const std::vector<std::string>& processArguments() const { return arguments_; }
-    LocalDateTime localDateTime() const;
     platform::DispatchQueue& mainQueue() { return *mainQueue_; }
 
   private:
-    struct Posted {
-        std::int64_t postedAt;
+    // Posted work is due when it was posted, a timer when it fires; ties go by `order`.
+    struct Due {
+        std::int64_t at;
         std::uint64_t order;
         std::function<void()> work;
     };
@@ -202,24 +176,20 @@ class FakePlatform {
                  std::function<void(platform::SystemExtensionRequestDelegate&, FakeRequest&)> call);
 
     std::string home_;
-    platform::OperatingSystemVersion release_{13, 0, 0};
-    bool osLogEnabled_ = true;
     std::vector<std::string> arguments_;
-    Outlets outlets_;
-    std::int64_t startSecondsOfEpoch_ = 0;  // the start date and time read as UTC
 
     std::int64_t nowNs_ = 0;
     std::uint64_t nextOrder_ = 0;
     bool ended_ = false;
-    std::vector<Posted> posted_;
-    std::vector<std::shared_ptr<FakeTimer>> timers_;  // every timer ever scheduled; index = id - 1
+    std::vector<Due> due_;
+    int timerCount_ = 0;
     std::unique_ptr<platform::DispatchQueue> mainQueue_;
 
     std::unique_ptr<platform::ApplicationDelegate> delegate_;
     std::shared_ptr<FakeButton> quitButton_;
     std::vector<std::shared_ptr<FakeRequest>> requests_;
     Trace trace_;
-    std::uint64_t activityLogSeen_ = 0;  // bytes of the file already in the trace
+    std::size_t activityLogSeen_ = 0;  // bytes of the file already in the trace
 };
 
 }  // namespace fake

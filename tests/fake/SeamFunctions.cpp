@@ -1,6 +1,6 @@
 // The seam's free functions, each handed to the fake platform in place.
-#include <cstdio>
-#include <cstdlib>
+#include <ctime>
+#include <stdexcept>
 
 #include "FakePlatform.hpp"
 
@@ -53,35 +53,36 @@ std::vector<std::string> processArguments() {
     return FakePlatform::current().processArguments();
 }
 
-// The patterns' fields the launcher uses; any other letter stays as written.
+// Virtual 0 s is 05/12/2026 07:41:39, read as UTC so that no zone or daylight
+// saving applies. The patterns' fields the launcher uses become the date's
+// digits; any other letter stays as written.
 std::string stringFromCurrentDate(std::string_view dateFormat) {
-    const fake::LocalDateTime t = FakePlatform::current().localDateTime();
-    std::string out(dateFormat);
-    for (const auto& [field, value] : {std::pair{"yyyy", t.year},
-                                       {"MM", t.month},
-                                       {"dd", t.day},
-                                       {"HH", t.hour},
-                                       {"mm", t.minute},
-                                       {"ss", t.second}}) {
-        const std::string pattern = field;
-        char digits[16];
-        std::snprintf(digits, sizeof digits, "%0*d", static_cast<int>(pattern.size()), value);
-        for (auto at = out.find(pattern); at != std::string::npos; at = out.find(pattern, at)) {
-            out.replace(at, pattern.size(), digits);
+    const auto seconds = static_cast<std::time_t>(1'796'456'499 + FakePlatform::current().now());
+    std::tm t{};
+    ::gmtime_r(&seconds, &t);
+    std::string format(dateFormat);
+    for (const auto& [field, directive] : {std::pair{"yyyy", "%Y"},
+                                           {"MM", "%m"},
+                                           {"dd", "%d"},
+                                           {"HH", "%H"},
+                                           {"mm", "%M"},
+                                           {"ss", "%S"}}) {
+        for (auto at = format.find(field); at != std::string::npos; at = format.find(field, at)) {
+            format.replace(at, std::string_view(field).size(), directive);
         }
     }
-    return out;
+    char out[128];
+    return {out, std::strftime(out, sizeof out, format.c_str(), &t)};
 }
 
 bool osLogDefaultTypeEnabled() {
-    return FakePlatform::current().osLogDefaultTypeEnabled();
+    return FakePlatform::current().osLogDefaultTypeEnabled;
 }
 
 void osLog(LogFormat format, std::span<const LogArgument> arguments) {
     if (format.row() == notAProgramLogFormat) {
-        std::fprintf(stderr, "fake: \"%.*s\" is missing from programLogFormats\n",
-                     static_cast<int>(format.text().size()), format.text().data());
-        std::abort();
+        throw std::logic_error("fake: \"" + std::string(format.text()) +
+                               "\" is missing from programLogFormats");
     }
     std::string entry = "Log " + std::string(format.text());
     for (const LogArgument& argument : arguments) {

@@ -1,18 +1,19 @@
-// The fixture of the scenario tests: a fresh fake platform and a clean launcher
-// state for every test, and the pieces that most expected traces share.
+// The fixture of the unit tests: a fresh fake platform and a clean launcher
+// state for every test, and expected traces written in a short notation.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "DextIdentifier.hpp"  // generated
 #include "fake/FakePlatform.hpp"
 #include "fake/LauncherReset.hpp"
-#include "veltrin_Driverkit_Launcher/AppDelegate.hpp"
 
 class LauncherTest : public ::testing::Test {
   protected:
@@ -23,96 +24,147 @@ class LauncherTest : public ::testing::Test {
     }
     void TearDown() override { fake::resetLauncherState(); }
 
-    launcher::AppDelegate& app() {
-        auto* delegate = dynamic_cast<launcher::AppDelegate*>(fake.delegate());
-        if (delegate == nullptr) {
-            throw std::logic_error("the launcher has not been launched");
-        }
-        return *delegate;
-    }
-    std::string fileURL() const { return "file://" + fake.home() + "/veltrinLogFile.txt"; }
     static std::string dext() { return std::string(launcher::dextIdentifier); }
 
-    // The activity-log stamp of virtual second s (start 05/12/2026 07:41:39, s < 16 h).
-    static std::string stamp(int s) {
-        const int t = 7 * 3600 + 41 * 60 + 39 + s;
-        char text[32];
-        std::snprintf(text, sizeof text, "05/12/2026 %02d:%02d:%02d", t / 3600, t / 60 % 60,
-                      t % 60);
-        return text;
-    }
+    // The activity-log line of virtual second s (start 05/12/2026 07:41:39, s < 16 h).
     static std::string line(int s, const std::string& text) {
-        return stamp(s) + ":" + text + "\r\n";
+        const int t = 7 * 3600 + 41 * 60 + 39 + s;
+        char stamp[32];
+        std::snprintf(stamp, sizeof stamp, "05/12/2026 %02d:%02d:%02d:", t / 3600, t / 60 % 60,
+                      t % 60);
+        return stamp + text + "\r\n";
     }
 
-    static std::string programPath() { return std::string(fake::FakePlatform::programPath); }
-
-    // A trace entry at second s.
-    static std::string at(int s, const std::string& what) { return std::to_string(s) + " " + what; }
-    static std::string submitted(int s, bool activation) {
-        return at(s, std::string("Submit ") + (activation ? "activation " : "deactivation ") +
-                         dext() + " app main");
-    }
-
-    // Steps 1 to 6 of the launch sequence on a supported release, at t = 0.
-    fake::Trace supportedLaunchStart() {
-        return {"0 Stdout Running on Ventura or greater\n",
-                "0 Release This version only runs on macOS Ventura and above. If you upgrade, "
-                "please check for a new version",
-                "0 Log file URL = %s | " + fileURL(), "0 Key \r"};
-    }
-
-    // A command-line launch up to its exit timer; `logged`: the activity log takes the lines.
-    fake::Trace commandLineLaunch(const std::string& flag, bool logged = true) {
-        const std::string start = flag == "-install"     ? "Start:installing driver\n"
-                                  : flag == "-uninstall" ? "Start:uninstalling driver\n"
-                                                         : "Start:installing driver interactive\n";
-        const auto written = [&](int s, const std::string& text) {
-            return logged ? fake::Trace{at(s, "ActivityLog " + line(s, text))} : fake::Trace{};
-        };
-        return concat(
-            {supportedLaunchStart(),
-             {"0 Log " + start},
-             written(0, start),
-             {"0 Status " + start.substr(6, start.size() - 7), submitted(1, flag != "-uninstall")},
-             flag == "-installInteractive" ? fake::Trace{"1 Restart"} : fake::Trace{},
-             {"1 Log Info:Command arguments="},
-             written(1, "Info:Command arguments="),
-             {"1 Stdout [\"" + programPath() + "\", \"" + flag + "\"]\n", "1 Scheduled #1 5 app"}});
-    }
-
-    // The three reports of each answer, in the order the launcher gives them, at second s.
-    static fake::Trace succeeded(int s) {
-        const std::string text =
-            "Success:System extension operation successful. Please restart your computer.";
-        return {at(s, "Log " + text), at(s, "Status " + text),
-                at(s, "ActivityLog " + line(s, text))};
-    }
-    static fake::Trace failed(int s, const std::string& description) {
-        const std::string text = "System extension request failed: ";
-        return {at(s, "ActivityLog " + line(s, "Error:" + text + description)),
-                at(s, "Log Error:" + text + "%@ | " + description),
-                at(s, "Status " + text + description)};
-    }
-    static fake::Trace approval(int s, const std::string& identifier) {
-        return {at(s, "ActivityLog " + line(s, "Info:System Extension " + identifier +
-                                                   " requires user approval")),
-                at(s, "Log Info:System Extension %@ requires user approval | " + identifier),
-                at(s, "Status Extension " + identifier + " requires user approval")};
-    }
-    static fake::Trace replacing(int s, const std::string& identifier, const std::string& from,
-                                 const std::string& to) {
-        const std::string text = identifier + " version " + from + " with version " + to;
-        return {at(s, "ActivityLog " + line(s, "Info:Replacing extension " + text)),
-                at(s, "Log Info:Replacing extension %@ version %@ with version %@ | " + identifier +
-                          " | " + from + " | " + to),
-                at(s, "Status Replacing extension " + text)};
-    }
-
-    static fake::Trace concat(std::initializer_list<fake::Trace> parts) {
+    // The trace of every sink, token by token, each at its second t:
+    //   L: the launch with `flags` on a supported release; Gt:name: the gate's
+    //   refusal, after which no report reaches the activity log;
+    //   At[:identifier], St, Rt, Ut:N, Ft:D, Pt:E:N: the three reports of an
+    //   approval, a success, a success after reboot, unexpected result N, failure
+    //   D, replacement of E by N; at: the answer replace; It:n, Tt:n, Xt:n: timer
+    //   n invalidated, scheduled, fired; Qt, Bt: terminate by the launcher, by the
+    //   quit button; Nat, Ndt: (de)activation submitted.
+    // A field "$" stands for `outside`, "$!" for `outside` and "!". `options`
+    // drops the sinks that are not there: quiet (default log type disabled),
+    // bare (no outlets), nofile (no activity log).
+    fake::Trace expand(const std::string& notation, const std::vector<std::string>& flags = {},
+                       const std::string& options = "", const std::string& outside = "") {
+        const auto has = [&](const char* option) { return options.find(option) != options.npos; };
+        bool logged = !has("nofile");
         fake::Trace all;
-        for (const auto& part : parts) {
-            all.insert(all.end(), part.begin(), part.end());
+        const auto put = [&](const std::string& t, const std::string& sink,
+                             const std::string& what) {
+            if (sink == "ActivityLog"
+                    ? logged
+                    : !has("bare") || (sink != "Status" && sink != "Release" && sink != "Key")) {
+                all.push_back(t + " " + sink + (what.empty() ? "" : " ") +
+                              (sink == "ActivityLog" ? line(std::stoi(t), what) : what));
+            }
+        };
+        const auto submit = [&](const std::string& t, bool activation) {
+            put(t, "Submit", (activation ? "activation " : "deactivation ") + dext() + " app main");
+        };
+        std::istringstream tokens(notation);
+        for (std::string token; tokens >> token;) {
+            std::vector<std::string> f;
+            std::istringstream fields(token.substr(token[0] == 'N' ? 2 : 1));
+            for (std::string field; std::getline(fields, field, ':');) {
+                f.push_back(field == "$" ? outside : field == "$!" ? outside + "!" : field);
+            }
+            const std::size_t given = f.size();
+            f.resize(3);
+            const std::string t = f[0].empty() ? "0" : f[0];
+            // A completion logs, shows, then writes; every other answer writes first.
+            const auto reports = [&](const std::string& log, const std::string& status,
+                                     const std::string& text) {
+                const bool completion = token[0] == 'S' || token[0] == 'R';
+                put(t, completion ? "Log" : "ActivityLog", completion ? log : text);
+                put(t, completion ? "Status" : "Log", completion ? status : log);
+                put(t, completion ? "ActivityLog" : "Status", completion ? text : status);
+            };
+            const std::map<char, std::pair<std::string, std::string>> simple{
+                {'a', {"Answer", "1"}},
+                {'I', {"Invalidated", "#" + f[1]}},
+                {'T', {"Scheduled", "#" + f[1] + " 5 app"}},
+                {'X', {"Fired", "#" + f[1]}},
+                {'Q', {"Terminate", "app"}},
+                {'B', {"Terminate", "quit"}}};
+            const std::string success =
+                "Success:System extension operation successful. Please restart your computer.";
+            const std::string reboot =
+                " operation will complete after reboot. Please restart your computer.";
+            const std::string unexpected =
+                "Error:Unexpected result " + f[1] + " for system extension request";
+            const std::string failed = "System extension request failed: " + f[1];
+            const std::string id = given > 1 ? f[1] : dext();
+            const std::string approval = " " + id + " requires user approval";
+            const std::string replacing =
+                "Replacing extension " + dext() + " version " + f[1] + " with version " + f[2];
+            if (simple.contains(token[0])) {
+                put(t, simple.at(token[0]).first, simple.at(token[0]).second);
+            } else if (token[0] == 'L') {
+                // The release, the log location, Return on the quit button; in a
+                // command-line mode its start and request; the argument report; the
+                // exit timer of a command-line mode.
+                const std::string flag = flags.empty() ? "" : flags[0];
+                const std::string start = flag == "-install"     ? "installing driver"
+                                          : flag == "-uninstall" ? "uninstalling driver"
+                                                                 : "installing driver interactive";
+                put("0", "Stdout", "Running on Ventura or greater\n");
+                put("0", "Release",
+                    "This version only runs on macOS Ventura and above. If you upgrade, please "
+                    "check for a new version");
+                if (!has("quiet")) {
+                    put("0", "Log",
+                        "file URL = %s | file://" + fake.home() + "/veltrinLogFile.txt");
+                }
+                put("0", "Key", "\r");
+                if (!flag.empty()) {
+                    put("0", "Log", "Start:" + start + "\n");
+                    put("0", "ActivityLog", "Start:" + start + "\n");
+                    put("0", "Status", start);
+                    submit("1", flag != "-uninstall");
+                    if (flag == "-installInteractive") {
+                        put("1", "Restart", "");
+                    }
+                }
+                const std::string s = flag.empty() ? "0" : "1";
+                put(s, "Log", "Info:Command arguments=");
+                put(s, "ActivityLog", "Info:Command arguments=");
+                put(s, "Stdout",
+                    "[\"" + std::string(fake::FakePlatform::programPath) +
+                        (flag.empty() ? "" : "\", \"" + flag) + "\"]\n");
+                if (!flag.empty()) {
+                    put("1", "Scheduled", "#1 5 app");
+                }
+            } else if (token[0] == 'G') {
+                const std::string name = f[1] == "BigSur" ? "Big Sur" : f[1];
+                put(t, "Stdout", "Running on " + name + "\n");
+                put(t, "Stdout", "This driver was not built for macOS " + name + ". Exiting\n");
+                put(t, "Release", "This is an unsupported operating System");
+                logged = false;
+            } else if (token[0] == 'A') {
+                reports("Info:System Extension %@ requires user approval | " + id,
+                        "Extension" + approval, "Info:System Extension" + approval);
+            } else if (token[0] == 'S') {
+                reports(success, success, success);
+            } else if (token[0] == 'R') {
+                reports("Success:System extension" + reboot, "Success:System extension " + reboot,
+                        "Success:System extension" + reboot);
+            } else if (token[0] == 'U') {
+                reports("Error:Unexpected result %d for system extension request | #" + f[1],
+                        unexpected, unexpected);
+            } else if (token[0] == 'F') {
+                reports("Error:System extension request failed: %@ | " + f[1], failed,
+                        "Error:" + failed);
+            } else if (token[0] == 'P') {
+                reports("Info:Replacing extension %@ version %@ with version %@ | " + dext() +
+                            " | " + f[1] + " | " + f[2],
+                        replacing, "Info:" + replacing);
+            } else if (token[0] == 'N') {
+                submit(t, token[1] == 'a');
+            } else {
+                ADD_FAILURE() << "unknown token " << token;
+            }
         }
         return all;
     }
