@@ -68,16 +68,6 @@ class CommandLine(E2eTest):
                          ['Start:installing driver interactive\n', ARGS, FAILURE + DENIED])
         self.assertEqual(self.bus.calls(), ['Reboot interactive=true authorization=allowed'])
 
-    def testUnsupportedReleaseSaysSoAndStaysOpenWithoutLogging(self):
-        self.control('release', '12.7.6')
-        write(self.log, '')
-        child = self.launch(['-install'])
-        refusal = 'This driver was not built for macOS Monterey. Exiting\n'
-        self.assertTrue(child.line(refusal, 5), child.output())
-        self.stays_open_then_quits(child, 7)  # an exit timer would have ended the run at about 6 s
-        self.assertEqual(child.output(), 'Running on Monterey\n' + refusal)
-        self.assertEqual(read(self.log), '')
-
     def testRestartGuardAdmitsOnlyThePrivateBusWithTheRecorder(self):
         # If this guard lets a wrong bus through, a test could restart the machine it runs on.
         def at(address):

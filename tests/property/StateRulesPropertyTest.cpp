@@ -47,9 +47,6 @@ class Rules {
         for (; seen_ < trace.size(); ++seen_) {
             entry(trace, seen_);
         }
-        if (!next_.empty() && next_ != "no timer") {
-            why_ << "no " << next_ << " after the answer before entry " << nextIndex_ << "\n";
-        }
         if (launcher::commandLineMode != (mode_ < interactive) ||
             launcher::interactiveInstall != (mode_ == installInteractive)) {
             why_ << "the launch mode changed\n";
@@ -77,20 +74,6 @@ class Rules {
         if (ended_) {
             fail("comes after the end");
         }
-        if (k >= quietFrom_ && e.time < quietUntil_) {
-            fail("comes during the pause after an answer");
-        }
-        if (k == nextIndex_ && !next_.empty()) {
-            const bool timer = e.sink == "Scheduled" && e.time == nextAt_;
-            if (next_ == "no timer"    ? timer
-                : next_ == "Scheduled" ? !timer
-                                       : e.sink + " " + e.what != next_ || e.time != nextAt_) {
-                fail(
-                    "an answer's exit timer or replacement answer is missing, late or uncalled "
-                    "for");
-            }
-            next_.clear();
-        }
         if (e.sink == "Submit") {
             ++submitted_;
         } else if (e.sink == "Log" &&
@@ -103,7 +86,6 @@ class Rules {
             }
             live_[std::stoi(e.what.substr(1))] = e.time + 5'000'000;
             approved_ = false;
-            held_ = true;
         } else if (e.sink == "Invalidated") {
             live_.erase(std::stoi(e.what.substr(1)));
         } else if (e.sink == "Fired") {
@@ -143,25 +125,7 @@ class Rules {
                 break;
             }
         }
-        // Every answer but an approval pauses 1 s. A completion in a command-line mode
-        // then arms an exit timer; a failure (after the pause) or an unexpected result
-        // (before it) only while one is held, which an approval ends.
-        const bool failure = log.what.starts_with("Error:System");
-        const bool unexpected = log.what.starts_with("Error:Unexpected");
-        const bool replacement = log.what.starts_with("Info:Replacing");
-        const bool approval = log.what.starts_with("Info:System");
-        const bool armed =
-            mode_ < interactive && (completion || ((failure || unexpected) && held_));
-        next_ = replacement             ? "Answer 1"
-                : armed                 ? "Scheduled"
-                : failure || unexpected ? "no timer"
-                                        : "";
-        nextIndex_ = first + order.size();
-        nextAt_ = unexpected ? log.time : log.time + 1'000'000;
-        quietFrom_ = nextIndex_ + (unexpected && armed ? 1 : 0);
-        quietUntil_ = approval ? 0 : log.time + 1'000'000;
-        approved_ = approved_ || approval;
-        held_ = held_ && !approval;
+        approved_ = approved_ || log.what.starts_with("Info:System");
         failedInteractive_ =
             failedInteractive_ || (mode_ == installInteractive && log.what.starts_with("Error:"));
     }
@@ -170,12 +134,6 @@ class Rules {
     std::size_t seen_ = 0;
     int submitted_ = 0;
     bool keepRunning_ = false, approved_ = false, failedInteractive_ = false, ended_ = false;
-    bool held_ = false;  // whether exitTimer refers to a timer, fired or not
-    std::string next_;   // what entry nextIndex_ must be: an answer's follow-up
-    std::size_t nextIndex_ = 0;
-    long long nextAt_ = 0;
-    long long quietUntil_ = 0;  // from entry quietFrom_ on
-    std::size_t quietFrom_ = 0;
     std::map<int, long long> live_;  // timer id, when due
     std::ostringstream why_;
 };
