@@ -13,7 +13,8 @@ namespace {
 const std::string goodInfo =
     "veltrin-dext-bundle 1\nidentifier com.example.driver\nshort-version 1.2.0\nbuild 42\n";
 
-// A good one is read, and found beside the executable, through the requests.
+// A good one is read, and found beside the executable, through the requests. (What
+// an identifier and a version may be: below.)
 TEST(BundleInfo, RejectsAnythingElse) {
     EXPECT_TRUE(parseBundleInfo(goodInfo));
     for (const std::string& bad : std::vector<std::string>{
@@ -21,8 +22,6 @@ TEST(BundleInfo, RejectsAnythingElse) {
              goodInfo.substr(0, goodInfo.size() - 1),
              goodInfo + "extra line\n",
              "veltrin-dext-bundle 2\nidentifier com.example.driver\nshort-version 1\nbuild 1\n",
-             "veltrin-dext-bundle 1\nidentifier driver\nshort-version 1\nbuild 1\n",
-             "veltrin-dext-bundle 1\nidentifier com.example.driver\nshort-version 1.x\nbuild 1\n",
              "veltrin-dext-bundle 1\nidentifier com.example.driver\nbuild 1\nshort-version 1\n",
              "veltrin-dext-bundle 1\nidentifier com.example.driver\nshort-version 1\nbuild \n",
          }) {
