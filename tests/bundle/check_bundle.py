@@ -21,8 +21,6 @@ PLISTS = {
         "CFBundleIdentifier": "${MACOSX_BUNDLE_GUI_IDENTIFIER}",
         "CFBundleShortVersionString": "${MACOSX_BUNDLE_SHORT_VERSION_STRING}",
         "CFBundleVersion": "${MACOSX_BUNDLE_BUNDLE_VERSION}",
-        "CFBundlePackageType": "APPL",
-        "LSMinimumSystemVersion": "11.3",
         "NSMainNibFile": "MainMenu",
         "NSPrincipalClass": "NSApplication",
     },
@@ -30,7 +28,6 @@ PLISTS = {
         "CFBundleIdentifier": "@VELTRIN_DEXT_IDENTIFIER@",
         "CFBundleShortVersionString": "@VELTRIN_DEXT_VERSION@",
         "CFBundleVersion": "@VELTRIN_DEXT_BUILD@",
-        "CFBundlePackageType": "DEXT",
     },
 }
 for name, rows in PLISTS.items():

@@ -49,11 +49,11 @@ std::string lines(const Trace& trace) {
     return out;
 }
 
-void FakeTextField::setStringValue(std::string_view text) {
+void FakeOutlet::setStringValue(std::string_view text) {
     FakePlatform::current().record(sink_ + (" " + std::string(text)));
 }
 
-void FakeButton::setKeyEquivalent(std::string_view key) {
+void FakeOutlet::setKeyEquivalent(std::string_view key) {
     FakePlatform::current().record("Key " + std::string(key));
 }
 
@@ -124,25 +124,15 @@ void FakePlatform::observeActivityLog() {
 }
 
 int FakePlatform::launch(const std::vector<std::string>& flags) {
-    std::vector<std::string> storage{std::string(programPath)};
-    storage.insert(storage.end(), flags.begin(), flags.end());
-    std::vector<char*> argv;
-    for (std::string& argument : storage) {
-        argv.push_back(argument.data());
-    }
-    argv.push_back(nullptr);
-    return platform::applicationMain(static_cast<int>(storage.size()), argv.data());
-}
-
-int FakePlatform::applicationMain(int argc, char** argv) {
-    arguments_.assign(argv, argv + argc);
+    arguments_ = {std::string(programPath)};
+    arguments_.insert(arguments_.end(), flags.begin(), flags.end());
     delegate_ = platform::instantiateLayoutDelegate();
-    quitButton_ = std::make_shared<FakeButton>();
+    quitButton_ = std::make_shared<FakeOutlet>();
     if (outletsConnected) {
-        delegate_->setWindow(std::make_shared<FakeWindow>());
+        delegate_->setWindow(std::make_shared<FakeOutlet>());
         delegate_->setQuitButton(quitButton_);
-        delegate_->setMessageBox(std::make_shared<FakeTextField>("Status"));
-        delegate_->setMacOSMessageBox(std::make_shared<FakeTextField>("Release"));
+        delegate_->setMessageBox(std::make_shared<FakeOutlet>("Status"));
+        delegate_->setMacOSMessageBox(std::make_shared<FakeOutlet>("Release"));
     }
     delegate_->applicationDidFinishLaunching();
     runUntilIdle();

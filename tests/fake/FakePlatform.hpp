@@ -76,20 +76,17 @@ class FakeRequest final : public platform::SystemExtensionRequest {
     platform::SystemExtensionRequestDelegate* delegate = nullptr;
 };
 
-class FakeWindow final : public platform::Window {};
-
-class FakeTextField final : public platform::TextField {
+// The window, the quit button or a text field whose texts go to the trace as `sink`.
+class FakeOutlet final : public platform::Window,
+                         public platform::TextField,
+                         public platform::Button {
   public:
-    explicit FakeTextField(const char* sink) : sink_(sink) {}
+    explicit FakeOutlet(const char* sink = "") : sink_(sink) {}
     void setStringValue(std::string_view text) override;
+    void setKeyEquivalent(std::string_view key) override;
 
   private:
     const char* sink_;
-};
-
-class FakeButton final : public platform::Button {
-  public:
-    void setKeyEquivalent(std::string_view key) override;
 };
 
 class FakePlatform {
@@ -117,9 +114,8 @@ class FakePlatform {
     // nullopt when there is no regular file.
     std::optional<std::string> activityLogBytes() const;
 
-    // ---- starting: platform::applicationMain with programPath followed by `flags`
+    // ---- starting: what applicationMain does with programPath followed by `flags`
     int launch(const std::vector<std::string>& flags);
-    int applicationMain(int argc, char** argv);
 
     // ---- the clock and the main loop
     double now() const { return static_cast<double>(nowNs_) / 1e9; }
@@ -186,7 +182,7 @@ class FakePlatform {
     std::unique_ptr<platform::DispatchQueue> mainQueue_;
 
     std::unique_ptr<platform::ApplicationDelegate> delegate_;
-    std::shared_ptr<FakeButton> quitButton_;
+    std::shared_ptr<FakeOutlet> quitButton_;
     std::vector<std::shared_ptr<FakeRequest>> requests_;
     Trace trace_;
     std::size_t activityLogSeen_ = 0;  // bytes of the file already in the trace

@@ -1,4 +1,5 @@
-// The seam's free functions, each handed to the fake platform in place.
+// The seam's free functions, each handed to the fake platform in place; the
+// tests start the launcher with FakePlatform::launch instead of applicationMain.
 #include <ctime>
 #include <stdexcept>
 
@@ -7,10 +8,6 @@
 namespace platform {
 
 using fake::FakePlatform;
-
-int applicationMain(int argc, char** argv) {
-    return FakePlatform::current().applicationMain(argc, argv);
-}
 
 void terminate(ApplicationDelegate& sender) {
     FakePlatform::current().terminate(dynamic_cast<const void*>(&sender));
