@@ -87,12 +87,14 @@ EOF
 )
 
 # The tree as it is now, tracked and new files alike; the scratch build stays.
+# Every file gets the time of extraction (-m): with the tree's older times, an
+# object built from the last mutant of an earlier run would look up to date.
 mkdir -p "$scratch"
 find "$scratch" -mindepth 1 -maxdepth 1 ! -name build -exec rm -rf {} +
 if [[ -n ${MUTATE_REV:-} ]]; then
-    git -C "$top" archive "$MUTATE_REV" | tar -xf - -C "$scratch"
+    git -C "$top" archive "$MUTATE_REV" | tar -xmf - -C "$scratch"
 else
-    (cd "$top" && git ls-files -co --exclude-standard -z | xargs -0 tar -cf - --) | tar -xf - -C "$scratch"
+    (cd "$top" && git ls-files -co --exclude-standard -z | xargs -0 tar -cf - --) | tar -xmf - -C "$scratch"
 fi
 cd "$scratch" || exit 1
 cmake --preset dev >/dev/null || exit 1
