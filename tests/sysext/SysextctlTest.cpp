@@ -48,6 +48,8 @@ TEST(Sysextctl, VerbsShowAndChangeTheStateAndRefusalsLeaveItAlone) {
         {{"approve", "com.a.b"}, exitSuccess, "", unknown},
         {{"busy", "com.a.one", "on"}, exitSuccess, ""},
         {{"busy", "com.a.one", "off"}, exitSuccess, ""},
+        {{"release", "11.7"}, exitSuccess, ""},
+        {{"release"}, exitSuccess, "11.7.0\n"},
         {{"release", "15"}, exitSuccess, ""},
         {{"release"}, exitSuccess, "15.0.0\n"},
         {{"developer", "on"},
