@@ -117,7 +117,7 @@ std::string answersTo(
 
 TEST(SubmitRequest, EachAnswerReachesTheDelegateAndTheStateOnDisk) {
     const testing::ScratchStateHome home;
-    // The worker waiting for the user sees the approval another process writes.
+    // The worker waiting for the user sees the approval written to the state, as sysextctl does.
     EXPECT_EQ(
         answersTo(id,
                   [&] { StateStore(home.paths()).updateWith([](auto& s) { approve(s, id); }); }),
