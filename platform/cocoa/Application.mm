@@ -10,6 +10,7 @@
 #include "QuitSignals.h"
 #include "Retention.h"
 #include "platform/Application.hpp"
+#include "platform/posix/QuitSignalPipe.hpp"
 
 namespace {
 
@@ -113,7 +114,7 @@ AppDelegate* layoutDelegate = nil;
 
 - (void)applicationDidFinishLaunching:(NSNotification*)notification {
     (void)notification;
-    platform::claimQuitSignals();
+    platform::posix::claimQuitSignals();
     _launcher->applicationDidFinishLaunching();
 }
 - (void)applicationWillTerminate:(NSNotification*)notification {

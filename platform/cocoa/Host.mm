@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "QuitSignals.h"
 #include "platform/Host.hpp"
+#include "platform/posix/QuitSignalPipe.hpp"
 #include "platform/posix/WriteUnlessQuit.hpp"
 
 namespace platform {
@@ -39,7 +39,7 @@ std::string homeDirectoryForCurrentUser() {
 // descriptor, not NSFileHandle: a closed pipe must fail the write, not raise.
 void writeStandardOutput(std::string_view bytes) {
     static_cast<void>(std::fflush(stdout));  // what a library printed goes first
-    posix::writeUnlessQuit(STDOUT_FILENO, bytes, quitSignalDescriptor());
+    posix::writeUnlessQuit(STDOUT_FILENO, bytes, posix::quitSignalDescriptor());
 }
 
 void writeApprovalInstructions(std::string_view extensionIdentifier) {
@@ -54,7 +54,7 @@ void writeApprovalInstructions(std::string_view extensionIdentifier) {
         .append(", open System Settings > Privacy & Security and allow it there.");
 #endif
     line += '\n';
-    posix::writeUnlessQuit(STDERR_FILENO, line, quitSignalDescriptor());
+    posix::writeUnlessQuit(STDERR_FILENO, line, posix::quitSignalDescriptor());
 }
 
 std::vector<std::string> processArguments() {

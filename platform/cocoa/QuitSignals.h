@@ -3,13 +3,9 @@
 
 namespace platform {
 
+// Before NSApplicationMain. GNUstep's application sets SIGINT and SIGTERM
+// handlers of its own while it launches, so applicationDidFinishLaunching takes
+// them back with posix::claimQuitSignals.
 void installQuitSignals();
-
-// Takes the quit signals back: GNUstep's application sets SIGINT and SIGTERM
-// handlers of its own while it launches.
-void claimQuitSignals();
-
-// Readable from the first quit signal on, and then for good; -1 before the install.
-int quitSignalDescriptor();
 
 }  // namespace platform

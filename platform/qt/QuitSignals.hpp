@@ -1,6 +1,7 @@
 // SIGINT, SIGTERM and SIGHUP end the application the way its Quit button does, as a
 // logout ends it on the desktop: through platform::terminate, so the delegate
-// hears applicationWillTerminate and the exit status is 0.
+// hears applicationWillTerminate and the exit status is 0. A closed terminal
+// (SIGHUP) asks for the same clean end, not the default's abrupt one.
 #pragma once
 
 #include <QSocketNotifier>
@@ -8,10 +9,7 @@
 
 namespace platform::qt {
 
-// Readable once a quit signal has arrived, -1 before the handlers are in place:
-// a write that waits on a reader gives up when it becomes readable.
-int quitSignalDescriptor();
-
+// The quit signals' handlers and their pipe for the application's lifetime.
 class QuitSignals {
   public:
     QuitSignals();
@@ -20,8 +18,6 @@ class QuitSignals {
     ~QuitSignals();
 
   private:
-    int readEnd_ = -1;
-    int writeEnd_ = -1;
     std::unique_ptr<QSocketNotifier> notifier_;
 };
 

@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <string>
 
-#include "QuitSignals.hpp"
 #include "platform/Host.hpp"
+#include "platform/posix/QuitSignalPipe.hpp"
 #include "platform/posix/WriteUnlessQuit.hpp"
 
 namespace platform {
@@ -15,13 +15,13 @@ namespace platform {
 void writeStandardOutput(std::string_view bytes) {
     // Whatever a library printed through stdio goes out first, in order.
     static_cast<void>(std::fflush(stdout));
-    posix::writeUnlessQuit(STDOUT_FILENO, bytes, qt::quitSignalDescriptor());
+    posix::writeUnlessQuit(STDOUT_FILENO, bytes, posix::quitSignalDescriptor());
 }
 
 void writeApprovalInstructions(std::string_view extensionIdentifier) {
     std::string line = "To approve the extension, run: sysextctl approve ";
     line.append(extensionIdentifier).append("\n");
-    posix::writeUnlessQuit(STDERR_FILENO, line, qt::quitSignalDescriptor());
+    posix::writeUnlessQuit(STDERR_FILENO, line, posix::quitSignalDescriptor());
 }
 
 }  // namespace platform
