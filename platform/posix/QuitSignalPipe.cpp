@@ -1,11 +1,11 @@
 #include "QuitSignalPipe.hpp"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <initializer_list>
 
 namespace platform::posix {
