@@ -21,7 +21,7 @@ The rules, in our words:
 
 Usage: profile_test.py CMAKE GENERATOR PLISTUTIL DEXT [BUILT_PROFILE TEAM]
 """
-import copy, datetime, os, plistlib, re, subprocess, sys, tempfile, unittest
+import copy, os, plistlib, re, subprocess, sys, tempfile, unittest
 
 CMAKE, GENERATOR, PLISTUTIL, DEXT = sys.argv[1:5]
 BUILT = sys.argv[5:7]  # the build's own profile and team, when it has a team
@@ -35,97 +35,70 @@ EXTENSION_TYPES = {'DriverExtension', 'NetworkExtension', 'EndpointSecurityExten
 REQUIRED = ('PayloadIdentifier', 'PayloadUUID', 'PayloadType', 'PayloadVersion')
 COMMON = {'PayloadIdentifier': str, 'PayloadUUID': str, 'PayloadType': str, 'PayloadVersion': int,
           'PayloadDisplayName': str, 'PayloadDescription': str, 'PayloadOrganization': str}
-TOP_LEVEL = {**COMMON, 'PayloadContent': list, 'PayloadScope': str, 'IsEncrypted': bool,
-             'EncryptedPayloadContent': bytes, 'HasRemovalPasscode': bool, 'PayloadRemovalDisallowed': bool,
-             'RemovalDate': datetime.datetime, 'DurationUntilRemoval': float,
-             'PayloadExpirationDate': datetime.datetime, 'TargetDeviceType': int, 'ConsentText': dict}
+TOP_LEVEL = {**COMMON, 'PayloadContent': list, 'PayloadScope': str}
 TEAM_MAPS = ('AllowedSystemExtensions', 'AllowedSystemExtensionTypes', 'RemovableSystemExtensions',
              'NonRemovableSystemExtensions', 'NonRemovableFromUISystemExtensions')
-POLICY_KEYS = {**COMMON, 'AllowUserOverrides': bool, 'AllowedTeamIdentifiers': list,
-               **dict.fromkeys(TEAM_MAPS, dict)}
+POLICY_KEYS = {**COMMON, 'AllowUserOverrides': bool, 'AllowedTeamIdentifiers': list, **dict.fromkeys(TEAM_MAPS, dict)}
 
 
 def problems(profile):
     """Every rule the profile breaks, one sentence each; none for a sound one."""
-    if type(profile) is not dict:
-        return ['the profile is not a dictionary']
-    found, identifiers, uuids = [], [], []
-
-    def payload_keys(where, payload, known):  # known: every key it may have, or None
-        found.extend(f'{where}: {key} is missing' for key in REQUIRED if key not in payload)
+    if type(profile) is not dict or type(profile.get('PayloadContent')) is not list:
+        return ['the profile is not a dictionary holding an array of payloads']
+    found, seen = [], []
+    payloads = [('profile', profile, TOP_LEVEL)] + [
+        (f'payload {i}', p, POLICY_KEYS if p.get('PayloadType') == POLICY else None)
+        for i, p in enumerate(profile['PayloadContent']) if type(p) is dict]
+    for where, payload, known in payloads:
+        found += [f'{where}: {key} is missing' for key in REQUIRED if key not in payload]
         for key, value in payload.items():
             want = (known or COMMON).get(key)
-            if want is None and known is not None:
+            if want is None and known is POLICY_KEYS:
                 found.append(f'{where}: {key} is not a key of this payload')
             elif want is not None and type(value) is not want:
                 found.append(f'{where}: {key} is a {type(value).__name__}, not a {want.__name__}')
-        if payload.get('PayloadVersion', 1) != 1:
+        if payload.get('PayloadVersion') != 1:
             found.append(f'{where}: PayloadVersion is not 1')
-        identifier, uuid = payload.get('PayloadIdentifier'), payload.get('PayloadUUID')
-        if type(identifier) is str:
-            identifiers.append(identifier)
-            if not REVERSE_DNS.fullmatch(identifier):
-                found.append(f'{where}: PayloadIdentifier {identifier!r} is not reverse-DNS')
-        if type(uuid) is str:
-            uuids.append(uuid.upper())
-            if not UUID.fullmatch(uuid):
-                found.append(f'{where}: PayloadUUID {uuid!r} is not a UUID')
-
-    payload_keys('profile', profile, TOP_LEVEL)
+        if not REVERSE_DNS.fullmatch(str(payload.get('PayloadIdentifier'))):
+            found.append(f'{where}: PayloadIdentifier is not reverse-DNS')
+        if not UUID.fullmatch(str(payload.get('PayloadUUID'))):
+            found.append(f'{where}: PayloadUUID is not a UUID')
+        seen += [str(payload.get('PayloadIdentifier')), str(payload.get('PayloadUUID')).upper()]
+        if known is POLICY_KEYS:
+            found += policy_problems(where, payload)
+        elif known is None and set(payload) & set(TEAM_MAPS):
+            found.append(f'{where}: keys of {POLICY} in a payload of type {payload.get("PayloadType")!r}')
     if profile.get('PayloadType') != 'Configuration':
-        found.append(f'profile: PayloadType is {profile.get("PayloadType")!r}, not Configuration')
+        found.append('profile: PayloadType is not Configuration')
     if profile.get('PayloadScope', 'System') not in ('System', 'User'):
-        found.append(f'profile: PayloadScope {profile["PayloadScope"]!r} is neither System nor User')
-    content = profile.get('PayloadContent', [])
-    for index, payload in enumerate(content if type(content) is list else []):
-        where = f'payload {index}'
-        if type(payload) is not dict:
-            found.append(f'{where} is not a dictionary')
-        elif payload.get('PayloadType') == POLICY:
-            payload_keys(where, payload, POLICY_KEYS)
-            found.extend(policy_problems(where, payload))
-        else:
-            payload_keys(where, payload, None)
-            stray = sorted(set(payload) & (set(POLICY_KEYS) - set(COMMON)))
-            if stray:
-                found.append(f'{where}: {stray} belong to {POLICY}, not to {payload.get("PayloadType")!r}')
-    found.extend(f'{name} {value!r} is used twice' for name, values in
-                 (('PayloadIdentifier', identifiers), ('PayloadUUID', uuids))
-                 for value in sorted({v for v in values if values.count(v) > 1}))
+        found.append('profile: PayloadScope is neither System nor User')
+    found += [f'{value!r} is used twice' for value in sorted({v for v in seen if seen.count(v) > 1})]
     return found
 
 
 def policy_problems(where, policy):
-    found = []
-
     def strings(value):
-        return value if type(value) is list and all(type(v) is str for v in value) else None
+        return value if type(value) is list and all(type(v) is str for v in value) else []
 
-    teams = strings(policy.get('AllowedTeamIdentifiers', []))
-    if teams is None:
-        found.append(f'{where}: AllowedTeamIdentifiers is not an array of strings')
-    found.extend(f'{where}: AllowedTeamIdentifiers: {t!r} is not a team identifier'
-                 for t in teams or [] if not TEAM.fullmatch(t))
-    maps = {name: policy.get(name) if type(policy.get(name)) is dict else {} for name in TEAM_MAPS}
+    teams = strings(policy.get('AllowedTeamIdentifiers'))
+    maps = {name: policy[name] if type(policy.get(name)) is dict else {} for name in TEAM_MAPS}
+    found = [f'{where}: AllowedTeamIdentifiers: {t!r} is not a team identifier' for t in teams if not TEAM.fullmatch(t)]
     for name, mapping in maps.items():
-        item_is_valid, kind = ((EXTENSION_TYPES.__contains__, 'an extension type')
-                               if name == 'AllowedSystemExtensionTypes' else (REVERSE_DNS.fullmatch, 'a bundle identifier'))
+        valid, kind = ((EXTENSION_TYPES.__contains__, 'an extension type') if name == 'AllowedSystemExtensionTypes'
+                       else (REVERSE_DNS.fullmatch, 'a bundle identifier'))
         for team, items in mapping.items():
             if not TEAM.fullmatch(team):
                 found.append(f'{where}: {name}: {team!r} is not a team identifier')
-            if strings(items) is None:
+            if strings(items) is not items:  # anything but a list of texts reads as a new, empty one
                 found.append(f'{where}: {name}[{team}] is not an array of strings')
-            found.extend(f'{where}: {name}[{team}]: {item!r} is not {kind}'
-                         for item in strings(items) or [] if not item_is_valid(item))
-    both = sorted(set(teams or []) & set(maps['AllowedSystemExtensions']))
-    if both:
-        found.append(f'{where}: {both} stand both in AllowedTeamIdentifiers and in AllowedSystemExtensions')
+            found += [f'{where}: {name}[{team}]: {item!r} is not {kind}' for item in strings(items) if not valid(item)]
+    if set(teams) & set(maps['AllowedSystemExtensions']):
+        found.append(f'{where}: a team stands both in AllowedTeamIdentifiers and in AllowedSystemExtensions')
 
     def pairs(name):
-        return {(team, item) for team, items in maps[name].items() for item in strings(items) or []}
-    overlap = sorted(pairs('RemovableSystemExtensions') & pairs('NonRemovableSystemExtensions'))
-    if overlap:
-        found.append(f'{where}: {overlap} are both removable and non-removable')
+        return {(team, item) for team, items in maps[name].items() for item in strings(items)}
+    if pairs('RemovableSystemExtensions') & pairs('NonRemovableSystemExtensions'):
+        found.append(f'{where}: an extension is both removable and non-removable')
     return found
 
 
@@ -199,30 +172,23 @@ class Profile(unittest.TestCase):
             return p['PayloadContent'][0]
         broken = [  # (what, how, words of the problem found)
             ('misspelt payload type', lambda p: policy(p).update(PayloadType='com.apple.system-extensions-policy'),
-             'belong to com.apple.system-extension-policy'),
+             f'keys of {POLICY} in a payload of type'),
             ('misspelt extension type', lambda p: policy(p)['AllowedSystemExtensionTypes'].update(
                 A1B2C3D4E5=['DriverExtensions']), "'DriverExtensions' is not an extension type"),
-            ('profile type', lambda p: p.update(PayloadType='configuration'), 'not Configuration'),
             ('lower-case team', lambda p: policy(p).update(
                 AllowedSystemExtensions={'a1b2c3d4e5': [DEXT]}), "'a1b2c3d4e5' is not a team identifier"),
             ('short team', lambda p: policy(p).update(AllowedTeamIdentifiers=['A1B2C3D4E']),
              "'A1B2C3D4E' is not a team identifier"),
             ('duplicate UUID', lambda p: policy(p).update(PayloadUUID=p['PayloadUUID'].lower()), 'is used twice'),
-            ('duplicate identifier', lambda p: policy(p).update(PayloadIdentifier=p['PayloadIdentifier']),
-             'is used twice'),
             ('team allowed twice', lambda p: policy(p).update(AllowedTeamIdentifiers=['A1B2C3D4E5']),
-             'stand both in AllowedTeamIdentifiers and in AllowedSystemExtensions'),
+             'both in AllowedTeamIdentifiers and in AllowedSystemExtensions'),
             ('boolean as text', lambda p: policy(p).update(AllowUserOverrides='true'), 'is a str, not a bool'),
-            ('version as text', lambda p: p.update(PayloadVersion='1'), 'is a str, not a int'),
             ('version 2', lambda p: policy(p).update(PayloadVersion=2), 'PayloadVersion is not 1'),
             ('scope', lambda p: p.update(PayloadScope='system'), 'neither System nor User'),
             ('missing UUID', lambda p: policy(p).pop('PayloadUUID'), 'PayloadUUID is missing'),
-            ('malformed UUID', lambda p: p.update(PayloadUUID='not-a-uuid'), 'is not a UUID'),
             ('misspelt key', lambda p: policy(p).update(AllowedSystemExtension={}), 'is not a key of this payload'),
             ('bundle identifier', lambda p: policy(p).update(RemovableSystemExtensions={'A1B2C3D4E5': ['Driver']}),
              "'Driver' is not a bundle identifier"),
-            ('extensions not an array', lambda p: policy(p).update(AllowedSystemExtensions={'A1B2C3D4E5': DEXT}),
-             'is not an array of strings'),
             ('removable and not', lambda p: policy(p).update(NonRemovableSystemExtensions={'A1B2C3D4E5': [DEXT]}),
              'both removable and non-removable'),
         ]
