@@ -10,6 +10,8 @@ packages=(
     dbus-daemon dbus-bin
     xvfb xauth xdotool fonts-dejavu-core
     python3
+    # plistutil reads the configuration profile apart from Python's parser.
+    libplist-utils
     # The macOS backend on GNUstep: clang 16 for Objective-C++ with gcc's runtime;
     # gdbus carries its restart request.
     clang-16 libobjc-12-dev gnustep-make libgnustep-base-dev libgnustep-gui-dev
