@@ -32,7 +32,8 @@ class CocoaWindow final : public platform::Window {
     CocoaWindow& operator=(const CocoaWindow&) = delete;
 
   private:
-    NSWindow* window_;
+    // Only kept: outlets are strong, and nothing asks the window for anything.
+    [[maybe_unused]] NSWindow* window_;
 };
 
 class CocoaTextField final : public platform::TextField {
