@@ -1,5 +1,5 @@
 # The entitlements the application is signed with, made at build time from the
-# file in the repository (cmake -P, so that an edit of it is signed next build):
+# file in the repository, so that the next build signs an edit of it:
 #
 #   cmake -DSOURCE=<file> -DOUTPUT=<file> -DTEAM_ID=<team or empty> -DBUNDLE_IDENTIFIER=<id>
 #         -P SignedEntitlements.cmake

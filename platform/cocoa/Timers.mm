@@ -55,9 +55,8 @@ std::shared_ptr<Timer> scheduledTimerWithTimeInterval(double seconds, TimerTarge
                                            selector:@selector(fireTimer)
                                            userInfo:nil
                                             repeats:repeats ? YES : NO];
-    for (NSString* mode in @[
-             NSDefaultRunLoopMode, NSEventTrackingRunLoopMode, NSModalPanelRunLoopMode
-         ]) {
+    for (NSString* mode in
+         @[ NSDefaultRunLoopMode, NSEventTrackingRunLoopMode, NSModalPanelRunLoopMode ]) {
         [[NSRunLoop mainRunLoop] addTimer:timer forMode:mode];
     }
 #if !__has_feature(objc_arc)

@@ -60,7 +60,8 @@ int logRendersLikeTheTable() {
             want += '\n';
         }
         std::string got(want.size() + 64, '\0');
-        got.resize(static_cast<std::size_t>(std::max<ssize_t>(read(ends[0], got.data(), got.size()), 0)));
+        got.resize(
+            static_cast<std::size_t>(std::max<ssize_t>(read(ends[0], got.data(), got.size()), 0)));
         if (got != want) {
             std::printf("wanted: %s     got: %s", want.c_str(), got.c_str());
             ++failures;

@@ -1,6 +1,7 @@
-// The unified log for the GNUstep build: syslog, facility user, the message
-// made with Foundation's formatting (so %@ works). A privacy mark only decides
-// what the platform keeps in stored logs; the message reads the same without it.
+// The unified log for the GNUstep build: syslog, facility user, priority
+// notice, the message made with Foundation's formatting (so %@ works). A
+// privacy mark only decides what the platform keeps in stored logs; the
+// message reads the same without it.
 #import <Foundation/Foundation.h>
 #include <os/log.h>
 #include <syslog.h>
@@ -42,6 +43,7 @@ bool os_log_type_enabled(os_log_t log, os_log_type_t type) {
 
 void veltrin_os_log_with_type(os_log_t log, os_log_type_t type, const char* format, ...) {
     (void)log;
+    (void)type;
     @autoreleasepool {
         va_list arguments;
         va_start(arguments, format);
@@ -49,8 +51,7 @@ void veltrin_os_log_with_type(os_log_t log, os_log_type_t type, const char* form
             initWithFormat:[NSString stringWithUTF8String:withoutPrivacyMarks(format).c_str()]
                  arguments:arguments];
         va_end(arguments);
-        const int priority = type == OS_LOG_TYPE_ERROR ? LOG_ERR : LOG_NOTICE;
-        syslog(LOG_USER | priority, "%s", [message UTF8String]);
+        syslog(LOG_USER | LOG_NOTICE, "%s", [message UTF8String]);
 #if !__has_feature(objc_arc)
         [message release];
 #endif

@@ -1,6 +1,6 @@
 // The unified log's calls as the platform documents them, for the GNUstep build
-// only: entries go to syslog, facility user, priority notice (error for the
-// error type).
+// only: entries go to syslog, facility user, priority notice. (Only the
+// Apple-only restart logs with the error type.)
 #pragma once
 
 #include <stdbool.h>
