@@ -12,8 +12,9 @@
 #   start-up <= 1.15 x floor, peak memory <= 1.1 x floor + 3 MiB,
 #   overhead <= floor's start-up + 10 ms.
 # The Qt build runs offscreen; the GNUstep build (when GNUstep is installed)
-# runs under Xvfb, the launcher only once it is built (GNUSTEP_LAUNCHER, the
-# .app or its executable; default: the first build/gnustep/**/*.app).
+# runs under Xvfb. Each launcher is built with the optimisation of its floor
+# (RelWithDebInfo: the release and gnustep-release presets, -O2 -g -DNDEBUG);
+# GNUSTEP_LAUNCHER (the .app or its executable) times another build instead.
 # Nothing is asserted: the machines are shared and noisy, so read the spread,
 # not one number.
 set -euo pipefail
@@ -182,7 +183,13 @@ if ! command -v gnustep-config >/dev/null || ! command -v clang-16 >/dev/null; t
     exit 0
 fi
 
-# GNUstep's compiler flags, with clang and gcc's Objective-C runtime headers.
+# The launcher as optimised as the floor below, unless another one is named.
+if [[ -z "${GNUSTEP_LAUNCHER:-}" ]]; then
+    cmake --preset gnustep-release >/dev/null
+    cmake --build --preset gnustep-release --target veltrin_Driverkit_Launcher_gnustep >/dev/null
+fi
+
+# GNUstep's compiler flags (-g -O2), with clang and gcc's Objective-C runtime headers.
 mkdir -p "$floors/include"
 ln -sfn /usr/lib/gcc/x86_64-linux-gnu/12/include/objc "$floors/include/objc"
 headers=$(gnustep-config --variable=GNUSTEP_SYSTEM_HEADERS)
@@ -217,7 +224,7 @@ floor_cmd=("${gs_env[@]}" "$floors/gnustep_floor" -GSX11HandlesWindowDecorations
 measure_run floor_wall floor_peak 0 "${floor_cmd[@]}"
 measure_launch floor_launch "${floor_cmd[@]}"
 
-gs_app="${GNUSTEP_LAUNCHER:-$(find build/gnustep -name '*.app' -type d -print -quit 2>/dev/null || true)}"
+gs_app="${GNUSTEP_LAUNCHER:-build/gnustep-release/gnustep/veltrin_Driverkit_Launcher.app}"
 if [[ -d "$gs_app" ]]; then
     name=$(basename "$gs_app" .app)
     for candidate in "$gs_app/$name" "$gs_app/Contents/MacOS/$name"; do
@@ -232,7 +239,7 @@ if [[ -f "$gs_app" && -x "$gs_app" ]]; then
     measure_launch launcher_launch "${gs_env[@]}" "$gs_app"
     compare "GNUstep ($gs_app, Xvfb)"
 else
-    echo "GNUstep ($runs runs, medians): launcher not built (no build/gnustep/**/*.app; set GNUSTEP_LAUNCHER), floor only"
+    echo "GNUstep ($runs runs, medians): no launcher at $gs_app, floor only"
     row "start to end of launch, ms" "" "$(median "${floor_launch[@]}")" "" "" ""
     row "peak resident memory, KiB" "" "$(median "${floor_peak[@]}")" "" "" ""
     echo "  (floor's whole run, start to exit: $(median "${floor_wall[@]}") ms)"

@@ -29,6 +29,12 @@ stub productbuild "for last; do :; done; : >\"\$last\""
 stub pkgutil "echo '    1. Developer ID Installer: Dry Run (A1B2C3D4E5)'"
 clang="$(command -v clang++)"
 export PATH="$work/bin:$PATH" VELTRIN_NOTARY_PROFILE=dry-run
+# A Developer ID signature needs a provisioning profile that grants the system
+# extension to the team's application; only the property list inside matters here.
+printf '%s\n' '<plist version="1.0"><dict><key>Entitlements</key><dict>' \
+    '<key>com.apple.application-identifier</key><string>A1B2C3D4E5.com.veltrin.driverkit.Launcher</string>' \
+    '<key>com.apple.developer.system-extension.install</key><true/></dict></dict></plist>' \
+    >"$work/launcher.provisionprofile"
 configure() {
     cmake -S "$work/src" -B "$work/build" -G "Unix Makefiles" -DCMAKE_SYSTEM_NAME=Darwin \
         -DCMAKE_CXX_COMPILER="$clang" -DCMAKE_OBJCXX_COMPILER="$clang" -DCMAKE_OSX_SYSROOT="$work/sdk" \
@@ -36,6 +42,7 @@ configure() {
         -DCMAKE_OSX_ARCHITECTURES="arm64;x86_64" -DCMAKE_OSX_DEPLOYMENT_TARGET=11.3 \
         -DVELTRIN_DESKTOP=OFF -DVELTRIN_TESTS=OFF -DVELTRIN_TEAM_ID=A1B2C3D4E5 \
         -DVELTRIN_CODESIGN_IDENTITY="Developer ID Application: Dry Run (A1B2C3D4E5)" \
+        -DVELTRIN_PROVISIONING_PROFILE="$work/launcher.provisionprofile" \
         -DCMAKE_CXX_COMPILER_LAUNCHER="$work/bin/tool" -DCMAKE_OBJCXX_COMPILER_LAUNCHER="$work/bin/tool" \
         -DCMAKE_CXX_LINKER_LAUNCHER="$work/bin/tool" -DCMAKE_OBJCXX_LINKER_LAUNCHER="$work/bin/tool" "$@" >/dev/null
     : >"$calls"

@@ -11,6 +11,7 @@
 #include "Retention.h"
 #include "platform/Application.hpp"
 #include "platform/posix/QuitSignalPipe.hpp"
+#include "platform/posix/StandardDescriptors.hpp"
 
 namespace {
 
@@ -32,7 +33,8 @@ class CocoaWindow final : public platform::Window {
     CocoaWindow& operator=(const CocoaWindow&) = delete;
 
   private:
-    NSWindow* window_;
+    // Only kept: outlets are strong, and nothing asks the window for anything.
+    [[maybe_unused]] NSWindow* window_;
 };
 
 class CocoaTextField final : public platform::TextField {
@@ -126,12 +128,19 @@ AppDelegate* layoutDelegate = nil;
     (void)sender;
     return NO;
 }
+// Restorable state is then decoded only with secure coding; macOS 14 warns at
+// every start of an application that does not say so.
+- (BOOL)applicationSupportsSecureRestorableState:(NSApplication*)sender {
+    (void)sender;
+    return YES;
+}
 
 @end
 
 namespace platform {
 
 int applicationMain(int argc, char** argv) {
+    posix::openNullOnClosedStandardDescriptors();
     installQuitSignals();
     return NSApplicationMain(argc, const_cast<const char**>(argv));
 }

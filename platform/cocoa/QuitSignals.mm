@@ -15,6 +15,7 @@
 
 @interface VeltrinQuitSignalWaiter : NSObject
 - (void)waitForSignals:(id)unused;
+- (void)terminateApplication;
 @end
 
 @implementation VeltrinQuitSignalWaiter
@@ -23,9 +24,17 @@
     pollfd entry{platform::posix::quitSignalDescriptor(), POLLIN, 0};
     while (poll(&entry, 1, -1) < 0 && errno == EINTR) {
     }
+    // Not sent to NSApp from here: a signal can come before the application
+    // object exists, and a message to nil would lose it. The main thread runs
+    // this once its run loop runs, by which time the application is there.
     @autoreleasepool {
-        [NSApp performSelectorOnMainThread:@selector(terminate:) withObject:nil waitUntilDone:NO];
+        [self performSelectorOnMainThread:@selector(terminateApplication)
+                               withObject:nil
+                            waitUntilDone:NO];
     }
+}
+- (void)terminateApplication {
+    [[NSApplication sharedApplication] terminate:nil];
 }
 @end
 

@@ -1,7 +1,8 @@
 // Requests are the framework's own OSSystemExtensionRequest objects. Their
 // delegate is an object of ours that forwards to the launcher's delegate; the
 // framework does not retain a delegate, so the request's C++ side keeps it, and
-// a submitted request keeps itself alive until its last answer.
+// a submitted request keeps itself alive through that object until its last
+// answer.
 #import <Foundation/Foundation.h>
 #import <SystemExtensions/SystemExtensions.h>
 
@@ -24,6 +25,7 @@ class CocoaRequest;
 - (instancetype)initWithRequest:(platform::CocoaRequest*)request
                        delegate:(platform::SystemExtensionRequestDelegate*)delegate;
 - (void)keepUntilAnswered:(std::shared_ptr<platform::CocoaRequest>)request;
+- (std::shared_ptr<platform::CocoaRequest>)handOverSubmission;
 @end
 
 namespace platform {
@@ -40,6 +42,18 @@ ExtensionProperties propertiesOf(OSSystemExtensionProperties* properties) {
             utf8([properties bundleShortVersion])};
 }
 
+// Holds an object for as long as it lives itself, with and without ARC.
+class Hold {
+  public:
+    explicit Hold(id object) : object_(VELTRIN_RETAIN(object)) {}
+    ~Hold() { VELTRIN_RELEASE(object_); }
+    Hold(const Hold&) = delete;
+    Hold& operator=(const Hold&) = delete;
+
+  private:
+    [[maybe_unused]] id object_;
+};
+
 }  // namespace
 
 class CocoaRequest final : public SystemExtensionRequest {
@@ -55,13 +69,20 @@ class CocoaRequest final : public SystemExtensionRequest {
 
     std::string identifier() const override { return utf8([request_ identifier]); }
 
+    // A submitted request passes its hold on itself to the new forwarder; until
+    // then `submitted` keeps this object alive while the old forwarder goes.
     void setDelegate(SystemExtensionRequestDelegate* delegate) override {
+        std::shared_ptr<CocoaRequest> submitted =
+            forwarder_ != nil ? [forwarder_ handOverSubmission] : nullptr;
         [request_ setDelegate:nil];
         VELTRIN_RELEASE(forwarder_);
         forwarder_ = nil;
         if (delegate != nullptr) {
             forwarder_ = [[VeltrinRequestDelegate alloc] initWithRequest:this delegate:delegate];
             [request_ setDelegate:forwarder_];
+            if (submitted) {
+                [forwarder_ keepUntilAnswered:std::move(submitted)];
+            }
         }
     }
 
@@ -114,14 +135,20 @@ void submitRequest(std::shared_ptr<SystemExtensionRequest> request) {
     _submitted = new std::shared_ptr<platform::CocoaRequest>(std::move(request));
 }
 
-// The request may go with the last reference; this object with it.
+- (std::shared_ptr<platform::CocoaRequest>)handOverSubmission {
+    std::shared_ptr<platform::CocoaRequest> submitted;
+    if (_submitted != nullptr) {
+        submitted = std::move(*_submitted);
+        delete _submitted;
+        _submitted = nullptr;
+    }
+    return submitted;
+}
+
+// The request may go with the last reference, and this object with it: each
+// answer below holds this object until it returns, since the launcher's delegate
+// may also give the request another delegate while it is answered.
 - (void)answered {
-#if __has_feature(objc_arc)
-    VeltrinRequestDelegate* keep = self;
-    (void)keep;
-#else
-    [[self retain] autorelease];
-#endif
     std::shared_ptr<platform::CocoaRequest>* submitted = _submitted;
     _submitted = nullptr;
     delete submitted;
@@ -131,6 +158,7 @@ void submitRequest(std::shared_ptr<SystemExtensionRequest> request) {
                   actionForReplacingExtension:(OSSystemExtensionProperties*)existing
                                 withExtension:(OSSystemExtensionProperties*)ext {
     (void)request;
+    const platform::Hold answering(self);
     return static_cast<OSSystemExtensionReplacementAction>(
         _delegate->requestActionForReplacingExtension(*_request, platform::propertiesOf(existing),
                                                       platform::propertiesOf(ext)));
@@ -138,18 +166,21 @@ void submitRequest(std::shared_ptr<SystemExtensionRequest> request) {
 
 - (void)requestNeedsUserApproval:(OSSystemExtensionRequest*)request {
     (void)request;
+    const platform::Hold answering(self);
     _delegate->requestNeedsUserApproval(*_request);
 }
 
 - (void)request:(OSSystemExtensionRequest*)request
     didFinishWithResult:(OSSystemExtensionRequestResult)result {
     (void)request;
+    const platform::Hold answering(self);
     _delegate->requestDidFinishWithResult(*_request, static_cast<platform::Result>(result));
     [self answered];
 }
 
 - (void)request:(OSSystemExtensionRequest*)request didFailWithError:(NSError*)error {
     (void)request;
+    const platform::Hold answering(self);
     const platform::Error failure{platform::utf8([error domain]),
                                   static_cast<std::int64_t>([error code]),
                                   platform::utf8([error localizedDescription])};

@@ -1,7 +1,10 @@
 // NSTimer one-shots on the main run loop, target and selector fireTimer. The
 // run loop keeps a scheduled timer (and so its target) until it fires or is
-// invalidated, whatever the logic keeps.
-#import <Foundation/Foundation.h>
+// invalidated, whatever the logic keeps. A timer of the default mode alone
+// waits while a menu is tracked or a modal panel is up; in those modes too, as
+// in the common modes, an exit is not held back by an open menu. The modes are
+// named one by one: GNUstep's run loop does not expand NSRunLoopCommonModes.
+#import <AppKit/AppKit.h>
 
 #include "Retention.h"
 #include "platform/Timer.hpp"
@@ -47,11 +50,15 @@ class CocoaTimer final : public Timer {
 std::shared_ptr<Timer> scheduledTimerWithTimeInterval(double seconds, TimerTarget& target,
                                                       bool repeats) {
     VeltrinTimerTarget* receiver = [[VeltrinTimerTarget alloc] initWithTarget:&target];
-    NSTimer* timer = [NSTimer scheduledTimerWithTimeInterval:seconds
-                                                      target:receiver
-                                                    selector:@selector(fireTimer)
-                                                    userInfo:nil
-                                                     repeats:repeats ? YES : NO];
+    NSTimer* timer = [NSTimer timerWithTimeInterval:seconds
+                                             target:receiver
+                                           selector:@selector(fireTimer)
+                                           userInfo:nil
+                                            repeats:repeats ? YES : NO];
+    for (NSString* mode in
+         @[ NSDefaultRunLoopMode, NSEventTrackingRunLoopMode, NSModalPanelRunLoopMode ]) {
+        [[NSRunLoop mainRunLoop] addTimer:timer forMode:mode];
+    }
 #if !__has_feature(objc_arc)
     [receiver release];
 #endif

@@ -1,7 +1,9 @@
 // os_log on OS_LOG_DEFAULT with the default type. os_log takes its format as a
 // literal at compile time, so each row of the program's closed table of formats
-// is one literal call here; the values are arguments and not marked public, so
-// the platform may redact them in stored logs.
+// is one literal call here. The extension's identifier, its versions and the
+// service's error text are marked public, so that `log stream` shows them
+// rather than <private>; the file URL, which names the user, stays private. A
+// mark changes what the platform keeps, not the rendered message.
 #import <Foundation/Foundation.h>
 #include <os/log.h>
 
@@ -78,15 +80,17 @@ void osLog(LogFormat format, std::span<const LogArgument> arguments) {
                        integer(arguments, 0));
                 break;
             case 8:
-                os_log(OS_LOG_DEFAULT, "Error:System extension request failed: %@",
+                os_log(OS_LOG_DEFAULT, "Error:System extension request failed: %{public}@",
                        text(arguments, 0));
                 break;
             case 9:
-                os_log(OS_LOG_DEFAULT, "Info:System Extension %@ requires user approval",
+                os_log(OS_LOG_DEFAULT, "Info:System Extension %{public}@ requires user approval",
                        text(arguments, 0));
                 break;
             case 10:
-                os_log(OS_LOG_DEFAULT, "Info:Replacing extension %@ version %@ with version %@",
+                os_log(OS_LOG_DEFAULT,
+                       "Info:Replacing extension %{public}@ version %{public}@ with version "
+                       "%{public}@",
                        text(arguments, 0), text(arguments, 1), text(arguments, 2));
                 break;
             default:

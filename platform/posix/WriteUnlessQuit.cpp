@@ -1,6 +1,6 @@
 #include "WriteUnlessQuit.hpp"
 
-#include <poll.h>
+#include <sys/select.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,14 +11,31 @@ namespace platform::posix {
 
 namespace {
 
+// select(2), not poll(2): macOS's poll does not support devices and reports a
+// terminal as an invalid descriptor, so nothing would reach a person at one.
+// A descriptor beyond what an fd_set holds is never a standard one; a quit
+// descriptor up there goes unwatched.
 bool waitUntilWritable(int fd, int quitDescriptor) {
-    pollfd entries[2]{{fd, POLLOUT, 0}, {quitDescriptor, POLLIN, 0}};
+    if (fd < 0 || fd >= FD_SETSIZE) {
+        return false;
+    }
+    const bool watchQuit = quitDescriptor >= 0 && quitDescriptor < FD_SETSIZE;
     for (;;) {
-        const int ready = ::poll(entries, quitDescriptor >= 0 ? 2 : 1, -1);
+        fd_set writable;
+        fd_set quit;
+        FD_ZERO(&writable);
+        FD_ZERO(&quit);
+        FD_SET(fd, &writable);
+        if (watchQuit) {
+            FD_SET(quitDescriptor, &quit);
+        }
+        const int ready = ::select(std::max(fd, watchQuit ? quitDescriptor : -1) + 1, &quit,
+                                   &writable, nullptr, nullptr);
         if (ready < 0 && errno == EINTR) {
             continue;
         }
-        return ready > 0 && entries[1].revents == 0 && entries[0].revents == POLLOUT;
+        return ready > 0 && !(watchQuit && FD_ISSET(quitDescriptor, &quit)) &&
+               FD_ISSET(fd, &writable);
     }
 }
 

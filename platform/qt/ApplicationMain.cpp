@@ -1,7 +1,6 @@
 // The application's life on Qt: the command line is copied, a display is
 // chosen, the window is built and connected to the delegate, the launch is
 // delivered from inside the loop, and the loop runs until something quits.
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +15,7 @@
 #include "QuitSignals.hpp"
 #include "platform/Application.hpp"
 #include "platform/DispatchQueue.hpp"
+#include "platform/posix/StandardDescriptors.hpp"
 
 namespace platform {
 
@@ -62,22 +62,6 @@ void choosePlatformWithOffscreenFallback() {
     ::setenv("QT_QPA_PLATFORM", order.c_str(), 1);
 }
 
-// A descriptor 0, 1 or 2 left closed by whoever started us would be reused by
-// the toolkit for its own files, and the output lines would land in them.
-void openNullOnClosedStandardDescriptors() {
-    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
-        if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF) {
-            continue;
-        }
-        // The lowest free number is this one, since the lower ones are open.
-        const int opened = ::open("/dev/null", O_RDWR);
-        if (opened >= 0 && opened != fd) {
-            ::dup2(opened, fd);
-            ::close(opened);
-        }
-    }
-}
-
 bool isPrivateDirectoryOfOurs(const std::string& path) {
     struct stat info {};
     return ::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
@@ -109,7 +93,7 @@ void ensureRuntimeDirectory() {
 }  // namespace
 
 int applicationMain(int argc, char** argv) {
-    openNullOnClosedStandardDescriptors();
+    posix::openNullOnClosedStandardDescriptors();
     qt::rememberProcessArguments(argc, argv);
     // A script that stops reading our output must not kill the launcher in the
     // middle of an install; the write fails instead and is not examined.

@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """The macOS bundle's property lists and window layout, read as the platform reads them."""
 import plistlib
+import subprocess
 import sys
+import tempfile
 import xml.etree.ElementTree as ET
 from pathlib import Path
 
@@ -14,13 +16,30 @@ def check(ok, what):
         failures.append(what)
 
 
-# CMake fills the placeholders; a misspelt one would reach the bundle as is.
+# Every property list, read by two parsers that are not ours (Python's and
+# libplist's plistutil), which must agree.
+def read_plist(name):
+    raw = (cocoa / name).read_bytes()
+    plist = plistlib.loads(raw)
+    with tempfile.TemporaryDirectory() as scratch:
+        binary = Path(scratch) / "binary.plist"
+        subprocess.run(["plistutil", "-i", str(cocoa / name), "-o", str(binary), "-f", "bin"],
+                       capture_output=True, check=False)
+        check(binary.exists() and plistlib.loads(binary.read_bytes()) == plist, f"{name}: plistutil reads it otherwise")
+    return raw, plist
+
+
+# CMake fills the placeholders; a misspelt one would reach the bundle as is. A
+# usage description is what the person is shown when asked.
 PLISTS = {
     "apple/Info.plist.in": {
         "CFBundleExecutable": "${MACOSX_BUNDLE_EXECUTABLE_NAME}",
         "CFBundleIdentifier": "${MACOSX_BUNDLE_GUI_IDENTIFIER}",
+        "CFBundleName": "${MACOSX_BUNDLE_BUNDLE_NAME}",
         "CFBundleShortVersionString": "${MACOSX_BUNDLE_SHORT_VERSION_STRING}",
         "CFBundleVersion": "${MACOSX_BUNDLE_BUNDLE_VERSION}",
+        "LSMinimumSystemVersion": "${CMAKE_OSX_DEPLOYMENT_TARGET}",
+        "NSAppleEventsUsageDescription": str,
         "NSMainNibFile": "MainMenu",
         "NSPrincipalClass": "NSApplication",
     },
@@ -28,20 +47,31 @@ PLISTS = {
         "CFBundleIdentifier": "@VELTRIN_DEXT_IDENTIFIER@",
         "CFBundleShortVersionString": "@VELTRIN_DEXT_VERSION@",
         "CFBundleVersion": "@VELTRIN_DEXT_BUILD@",
+        "OSBundleUsageDescription": str,
+    },
+    "gnustep/Info-gnustep.plist.in": {
+        "CFBundleIdentifier": "@VELTRIN_BUNDLE_IDENTIFIER@",
+        "NSExecutable": "veltrin_Driverkit_Launcher",
+        "NSMainNibFile": "MainMenu.xib",
     },
 }
 for name, rows in PLISTS.items():
-    plist = plistlib.loads((cocoa / name).read_bytes())
+    _, plist = read_plist(name)
     for key, want in rows.items():
-        check(plist.get(key) == want, f"{name}: {key} is {plist.get(key)!r}, not {want!r}")
+        got = plist.get(key)
+        check(got == want or (want is str and isinstance(got, str) and got.strip()), f"{name}: {key} is {got!r}")
 
-# codesign takes only plain XML with LF line ends, and the values must be booleans.
-raw = (cocoa / "veltrin_Driverkit_Launcher.entitlements").read_bytes()
+# codesign takes only plain XML with LF line ends. The three entitlements of the
+# application's purpose, and the two that let it send loginwindow the restart.
+raw, entitlements = read_plist("veltrin_Driverkit_Launcher.entitlements")
 check(raw.startswith(b"<?xml") and b"\r" not in raw and b"<!--" not in raw, "entitlements: not plain XML")
-entitlements = plistlib.loads(raw)
-check(set(entitlements) == {"com.apple.security.app-sandbox", "com.apple.developer.system-extension.install",
-                            "com.apple.security.files.user-selected.read-only"}, f"entitlements: {sorted(entitlements)}")
-check(all(value is True for value in entitlements.values()), "entitlements: a value is not boolean true")
+check(entitlements == {
+    "com.apple.security.app-sandbox": True,
+    "com.apple.developer.system-extension.install": True,
+    "com.apple.security.files.user-selected.read-only": True,
+    "com.apple.security.automation.apple-events": True,
+    "com.apple.security.temporary-exception.apple-events": ["com.apple.loginwindow"],
+}, f"entitlements: {entitlements}")
 
 xib = ET.parse(cocoa / "MainMenu.xib").getroot()
 elements = [e for e in xib.iter() if e.get("id")]

@@ -1,20 +1,36 @@
-// The system-extension framework's classes as the platform documents them, for
-// the GNUstep build only (there no weak references: the delegate is not retained).
+// The system-extension framework's classes, types and errors as the platform
+// documents them, for the GNUstep build only.
 #pragma once
 
 #import <Foundation/Foundation.h>
 #include <dispatch/dispatch.h>
 
-extern NSString* const OSSystemExtensionErrorDomain;
+extern NSErrorDomain const OSSystemExtensionErrorDomain;
 
-typedef NSInteger OSSystemExtensionRequestResult;
-enum {
+// The platform declares it with NS_ERROR_ENUM, which GNUstep lacks: the same
+// NSInteger enumeration, tied there to the domain above.
+typedef NS_ENUM(NSInteger, OSSystemExtensionErrorCode) {
+    OSSystemExtensionErrorUnknown = 1,
+    OSSystemExtensionErrorMissingEntitlement = 2,
+    OSSystemExtensionErrorUnsupportedParentBundleLocation = 3,
+    OSSystemExtensionErrorExtensionNotFound = 4,
+    OSSystemExtensionErrorExtensionMissingIdentifier = 5,
+    OSSystemExtensionErrorDuplicateExtensionIdentifer = 6,
+    OSSystemExtensionErrorUnknownExtensionCategory = 7,
+    OSSystemExtensionErrorCodeSignatureInvalid = 8,
+    OSSystemExtensionErrorValidationFailed = 9,
+    OSSystemExtensionErrorForbiddenBySystemPolicy = 10,
+    OSSystemExtensionErrorRequestCanceled = 11,
+    OSSystemExtensionErrorRequestSuperseded = 12,
+    OSSystemExtensionErrorAuthorizationRequired = 13,
+};
+
+typedef NS_ENUM(NSInteger, OSSystemExtensionRequestResult) {
     OSSystemExtensionRequestCompleted = 0,
     OSSystemExtensionRequestWillCompleteAfterReboot = 1,
 };
 
-typedef NSInteger OSSystemExtensionReplacementAction;
-enum {
+typedef NS_ENUM(NSInteger, OSSystemExtensionReplacementAction) {
     OSSystemExtensionReplacementActionCancel = 0,
     OSSystemExtensionReplacementActionReplace = 1,
 };
@@ -41,19 +57,30 @@ enum {
 - (void)request:(OSSystemExtensionRequest*)request didFailWithError:(NSError*)error;
 @end
 
+// The delegate is weak, as on the platform, where the runtime has weak
+// references. GNUstep's gcc runtime has none: there it is assign, which does not
+// retain the delegate either but is not cleared when the delegate goes.
+#if __has_feature(objc_arc_weak)
+#define VELTRIN_DELEGATE_IVAR __weak id<OSSystemExtensionRequestDelegate>
+#define VELTRIN_DELEGATE_OWNERSHIP weak
+#else
+#define VELTRIN_DELEGATE_IVAR id<OSSystemExtensionRequestDelegate>
+#define VELTRIN_DELEGATE_OWNERSHIP assign
+#endif
+
 @interface OSSystemExtensionRequest : NSObject {
-    id<OSSystemExtensionRequestDelegate> _delegate;
+    VELTRIN_DELEGATE_IVAR _delegate;
     NSString* _identifier;
     BOOL _activation;
     dispatch_queue_t _queue;
 }
 + (instancetype)activationRequestForExtension:(NSString*)identifier queue:(dispatch_queue_t)queue;
 + (instancetype)deactivationRequestForExtension:(NSString*)identifier queue:(dispatch_queue_t)queue;
-@property(assign) id<OSSystemExtensionRequestDelegate> delegate;
+@property(VELTRIN_DELEGATE_OWNERSHIP) id<OSSystemExtensionRequestDelegate> delegate;
 @property(readonly) NSString* identifier;
 @end
 
 @interface OSSystemExtensionManager : NSObject
-+ (OSSystemExtensionManager*)sharedManager;
+@property(class, readonly, strong) OSSystemExtensionManager* sharedManager;
 - (void)submitRequest:(OSSystemExtensionRequest*)request;
 @end
