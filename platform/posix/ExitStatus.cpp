@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+#include "platform/Application.hpp"
+
 namespace platform::posix {
 
 namespace {
@@ -20,3 +22,7 @@ int exitStatus() {
 }
 
 }  // namespace platform::posix
+
+void platform::setExitStatus(int status) {
+    posix::setExitStatus(status);
+}
