@@ -30,8 +30,7 @@ CommandLine readCommandLine(const std::vector<std::string>& arguments) {
         return line;
     }
     const auto seconds = std::next(wait);
-    if (seconds == arguments.end() || seconds->empty() ||
-        !readSeconds(*seconds, line.waitSeconds)) {
+    if (seconds == arguments.end() || !readSeconds(*seconds, line.waitSeconds)) {
         line.usageError = "-wait takes a whole number of seconds from 1 to " +
                           std::to_string(longestWait) + " after it.\n";
     } else if (line.mode == nullptr || !line.mode->takesWait) {

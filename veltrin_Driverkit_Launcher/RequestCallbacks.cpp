@@ -108,7 +108,9 @@ void AppDelegate::requestNeedsUserApproval(platform::SystemExtensionRequest& req
     writeLog(platform::formatLogMessage(format, {identifier}));
     platform::osLog(format, {identifier});
     showStatus("Extension " + std::string(identifier) + " requires user approval");
-    if (exitTimer) {
+    // Under -wait the outcome sets the run's end: another request's approval
+    // later (the window is live) must not leave the script without a way out.
+    if (exitTimer && !(boundedWait && outcomeArrived)) {
         exitTimer->invalidate();
         exitTimer.reset();
     }

@@ -116,7 +116,7 @@ TEST(StatusReport, OneLinePerVersionAndTheFirstStatePresentDecides) {
 }
 
 // The README's reference is the program's own: the -help text as it stands, and
-// one troubleshooting row per error code with its sentence.
+// one troubleshooting row per error code with its sentence; other errors get none.
 TEST(Documentation, TheReadmeHoldsTheHelpAndEveryFailureSentence) {
     std::ifstream file(VELTRIN_README);
     const std::string readme{std::istreambuf_iterator<char>(file), {}};
@@ -125,6 +125,10 @@ TEST(Documentation, TheReadmeHoldsTheHelpAndEveryFailureSentence) {
         const std::string line = "| " + std::to_string(row.code) + " | `" + std::string(row.name) +
                                  "` | " + std::string(row.sentence) + " |\n";
         EXPECT_NE(readme.find(line), std::string::npos) << line;
+    }
+    for (const platform::Error& other : {platform::Error{"NSPOSIXErrorDomain", 1, ""},
+                                         platform::Error{"OSSystemExtensionErrorDomain", 14, ""}}) {
+        EXPECT_TRUE(launcher::adviceFor(other).ends_with("the system log may say more.\n"));
     }
 }
 
