@@ -21,7 +21,7 @@ bool readSeconds(std::string_view text, long& seconds) {
 
 CommandLine readCommandLine(const std::vector<std::string>& arguments) {
     CommandLine line;
-    const auto mode = std::ranges::find_if(
+    const auto* const mode = std::ranges::find_if(
         launchModes, [&](const LaunchMode& row) { return contains(arguments, row.flag); });
     line.mode = mode == std::end(launchModes) ? nullptr : &*mode;
 

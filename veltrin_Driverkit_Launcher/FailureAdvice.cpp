@@ -57,7 +57,7 @@ std::span<const FailureAdvice> failureAdviceTable() {
 }
 
 std::string adviceFor(const platform::Error& error) {
-    const auto advice = std::ranges::find(table, error.code, &FailureAdvice::code);
+    const auto* const advice = std::ranges::find(table, error.code, &FailureAdvice::code);
     if (error.domain == platform::systemExtensionErrorDomain && advice != table.end()) {
         return std::string(advice->sentence) + "\n";
     }
