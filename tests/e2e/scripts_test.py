@@ -45,7 +45,9 @@ class Scripts(E2eTest):
             if GNUSTEP and not both:
                 continue
             root = f'{self.root}/{n}'
-            env = self.env(HOME=root + '/home', XDG_STATE_HOME=root + '/state')
+            # TEMP holds GNUstep's message ports: a run that finds its name taken by another
+            # stops at an alert panel ("Application may already be running with this name").
+            env = self.env(HOME=root + '/home', XDG_STATE_HOME=root + '/state', TEMP=root)
             write(root + '/home/veltrinLogFile.txt', '')
             if isinstance(state, int):
                 self.assertEqual(self.start([SYSEXTCTL, 'fail', DEXT, str(state)], env, f'{n}-fail').finish(20), 0)
