@@ -1,6 +1,5 @@
 #include "StatusReport.hpp"
 
-#include <algorithm>
 
 #include "ExitStatuses.hpp"
 
