@@ -1,6 +1,5 @@
 #include "StatusReport.hpp"
 
-
 #include "ExitStatuses.hpp"
 
 namespace launcher {
