@@ -4,13 +4,18 @@
 #       as overhead over the ideal 6.0 s (1.0 s pause, then the 5.0 s exit timer);
 #   (b) the time from process start to the end of the launch sequence in
 #       interactive use (the argument report is its last output);
-#   (c) peak resident memory of a -install run.
+#   (c) peak resident memory of a -install run;
+#   (d) the whole run of -status (start to exit);
+#   (e) how long after its deadline a -install -wait 2 run that waits for
+#       approval ends, counted from the request (its argument report follows
+#       the request at once).
 # Each figure stands next to the same figure of a floor measured in the same
 # run: the least program of the same toolkit (bench/floor/, a window with one
 # label that prints a line and quits). The launcher cannot beat its toolkit, so
 # the targets are relative to it:
 #   start-up <= 1.15 x floor, peak memory <= 1.1 x floor + 3 MiB,
-#   overhead <= floor's start-up + 10 ms.
+#   overhead <= floor's start-up + 10 ms, -status <= 1.2 x the floor's whole
+#   run (start to exit); a -wait run ends within 50 ms of its deadline.
 # The Qt build runs offscreen; the GNUstep build (when GNUstep is installed)
 # runs under Xvfb. Each launcher is built with the optimisation of its floor
 # (RelWithDebInfo: the release and gnustep-release presets, -O2 -g -DNDEBUG);
@@ -70,7 +75,8 @@ spread() {  # min / median / max
 }
 
 # Each measure fills one of these with one value per run.
-launcher_launch=() launcher_over=() launcher_peak=()
+launcher_launch=() launcher_over=() launcher_peak=() launcher_status=() status_peak=()
+launcher_late=()
 floor_launch=() floor_wall=() floor_peak=()
 # Milliseconds from start to the first line that starts with "[" (the
 # launcher's argument report, the floor's only line); then the program is
@@ -110,6 +116,26 @@ measure_run() {  # wall array name, peak array name, ideal ns, command...
         end=$(now_ns)
         walls+=("$(ms $(( (end - start) - ideal )))")
         peaks+=("$peak")
+    done
+}
+
+# Milliseconds from the argument report (right after the request) to the end of
+# standard output, which the process closes as it exits, beyond the deadline.
+measure_deadline() {  # array name, deadline seconds, command...
+    local -n out="$1"
+    local deadline_ms=$(( $2 * 1000 ))
+    shift 2
+    out=()
+    local report end line fd
+    for _ in $(seq "$runs"); do
+        exec {fd}< <(exec "$@" 2>/dev/null)
+        report=""
+        while IFS= read -r line <&"$fd"; do
+            [[ -z "$report" && "$line" == \[* ]] && report=$(now_ns)
+        done
+        end=$(now_ns)
+        exec {fd}<&-
+        out+=("$(ms $(( end - report - deadline_ms * 1000000 )))")
     done
 }
 
@@ -158,6 +184,15 @@ compare() {  # title
         "$(ratio "$l_over" "$over_limit")" "<= floor start-up + 10 = $over_limit" \
         "$(verdict "$l_over" "$over_limit")"
     echo "  (floor's whole run, start to exit: $(median "${floor_wall[@]}") ms)"
+    local f_wall l_status status_limit
+    f_wall=$(median "${floor_wall[@]}")
+    l_status=$(median "${launcher_status[@]}")
+    status_limit=$(awk -v f="$f_wall" 'BEGIN { printf "%.1f", 1.2 * f }')
+    row "-status whole run, ms" "$(spread "${launcher_status[@]}")" "$f_wall" \
+        "$(ratio "$l_status" "$f_wall")" "<= 1.2 x floor's whole run = $status_limit" \
+        "$(verdict "$l_status" "$status_limit")"
+    row "-wait 2 ends after deadline, ms" "$(spread "${launcher_late[@]}")" "" "" "<= 50" \
+        "$(verdict "$(median "${launcher_late[@]}")" 50)"
 }
 
 # --- Qt, offscreen ---------------------------------------------------------
@@ -172,6 +207,9 @@ approve_once "$work/qt/home" "${qt_env[@]}" "$app"
 
 measure_run launcher_over launcher_peak 6000000000 "${qt_env[@]}" "$app" -install
 measure_launch launcher_launch "${qt_env[@]}" "$app"
+measure_run launcher_status status_peak 0 "${qt_env[@]}" "$app" -status
+# A state where the extension was never approved: the request waits until the deadline.
+measure_deadline launcher_late 2 "${qt_env[@]}" XDG_STATE_HOME="$work/qt/unapproved" "$app" -install -wait 2
 measure_run floor_wall floor_peak 0 "${qt_env[@]}" "$floors/qt_floor"
 measure_launch floor_launch "${qt_env[@]}" "$floors/qt_floor"
 compare "Qt 6 Widgets (offscreen)"
@@ -237,6 +275,8 @@ if [[ -f "$gs_app" && -x "$gs_app" ]]; then
     approve_once "$gs/home" "${gs_env[@]}" "$gs_app"
     measure_run launcher_over launcher_peak 6000000000 "${gs_env[@]}" "$gs_app" -install
     measure_launch launcher_launch "${gs_env[@]}" "$gs_app"
+    measure_run launcher_status status_peak 0 "${gs_env[@]}" "$gs_app" -status
+    measure_deadline launcher_late 2 "${gs_env[@]}" XDG_STATE_HOME="$gs/unapproved" "$gs_app" -install -wait 2
     compare "GNUstep ($gs_app, Xvfb)"
 else
     echo "GNUstep ($runs runs, medians): no launcher at $gs_app, floor only"

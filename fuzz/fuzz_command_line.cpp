@@ -1,17 +1,16 @@
-// The mode choice and the argument report take the process's arguments as they
-// come. Checked: the flag rules, and that the report reads back, item by item,
-// as exactly the arguments that went in.
+// The command line and the argument report take the process's arguments as they
+// come. Checked: properties of the mode and -wait rules (not a second parser),
+// and that the report reads back, item by item, as exactly the arguments that
+// went in.
 #include <algorithm>
 #include <cstdlib>
 #include <optional>
 
 #include "FuzzInput.hpp"
 #include "veltrin_Driverkit_Launcher/ArgumentReport.hpp"
-#include "veltrin_Driverkit_Launcher/LaunchMode.hpp"
+#include "veltrin_Driverkit_Launcher/LaunchModes.hpp"
 
 namespace {
-
-using launcher::LaunchMode;
 
 void appendUtf8(std::string& out, unsigned long codePoint) {
     if (codePoint < 0x80) {
@@ -121,24 +120,42 @@ std::optional<std::vector<std::string>> parseReport(const std::string& line) {
     return items;
 }
 
-LaunchMode expectedMode(const std::vector<std::string>& args) {
-    const auto has = [&](const char* flag) {
-        return std::find(args.begin(), args.end(), flag) != args.end();
-    };
-    if (has("-install"))
-        return LaunchMode::install;
-    if (has("-uninstall"))
-        return LaunchMode::uninstall;
-    if (has("-installInteractive"))
-        return LaunchMode::installInteractive;
-    return LaunchMode::interactive;
+bool has(const std::vector<std::string>& args, std::string_view flag) {
+    return std::find(args.begin(), args.end(), flag) != args.end();
+}
+
+// The first listed mode flag present wins, wherever it stands; -wait is kept
+// only as whole seconds in range, after a mode that takes it.
+bool followsTheRules(const std::vector<std::string>& args) {
+    const launcher::CommandLine line = launcher::readCommandLine(args);
+    for (const launcher::LaunchMode& mode : launcher::launchModes) {
+        if (&mode == line.mode) {
+            break;
+        }
+        if (has(args, mode.flag)) {
+            return false;
+        }
+    }
+    std::vector<std::string> reversed(args.rbegin(), args.rend());
+    if ((line.mode != nullptr && !has(args, line.mode->flag)) ||
+        launcher::readCommandLine(reversed).mode != line.mode) {
+        return false;
+    }
+    const auto wait = std::find(args.begin(), args.end(), "-wait");
+    if (wait == args.end() || !line.usageError.empty()) {
+        return line.usageError.empty() == (wait == args.end());
+    }
+    const std::string& seconds = *std::next(wait);
+    return line.mode != nullptr && line.mode->takesWait && line.waitSeconds >= 1 &&
+           line.waitSeconds <= launcher::longestWait &&
+           seconds.find_first_not_of("0123456789") == std::string::npos;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::vector<std::string> args = splitAtNul(data, size);
-    if (launcher::selectLaunchMode(args) != expectedMode(args)) {
+    if (!followsTheRules(args)) {
         std::abort();
     }
     const auto parsed = parseReport(launcher::argumentReportLine(args));

@@ -40,6 +40,9 @@ class ApplicationDelegate {
     virtual void loadDriverWithSender(const void* sender) = 0;
     virtual void disableDriverWithSender(const void* sender) = 0;
 
+    // Asked once, before the layout's window is shown: a run that only reports
+    // (and ends at once) shows none.
+    virtual bool showsWindowAtLaunch() { return true; }
     virtual void applicationDidFinishLaunching() = 0;
     virtual void applicationWillTerminate() = 0;
 };
@@ -52,6 +55,10 @@ std::unique_ptr<ApplicationDelegate> instantiateLayoutDelegate();
 // actions), delivers applicationDidFinishLaunching, runs the main loop. Returns
 // the exit status once the application has ended.
 int applicationMain(int argc, char** argv);
+
+// The status the process ends with, however the application comes to end
+// (terminate, the user's quit, a quit signal); 0 unless set.
+void setExitStatus(int status);
 
 // Ends the application; the delegate gets applicationWillTerminate first. The
 // sender is the layout's delegate object, which every backend has its own

@@ -1,6 +1,6 @@
 // What the launcher asks of the machine and the process: home directory, the
-// running release, the restart request, standard output, the argument list and
-// the local time.
+// running release, the restart request, standard output and error, the argument
+// list and the local time.
 #pragma once
 
 #include <string>
@@ -28,9 +28,9 @@ void requestRestart();
 // Writes the bytes to standard output as they stand (no format directives).
 void writeStandardOutput(std::string_view bytes);
 
-// Tells a person at a terminal, on standard error, how to give the approval that
-// a request for the extension waits for; standard output stays the launcher's report.
-void writeApprovalInstructions(std::string_view extensionIdentifier);
+// The same for standard error: what a person at a terminal is told (a hint, a
+// failure's remedy, a usage error), so standard output stays the launcher's report.
+void writeStandardError(std::string_view bytes);
 
 // The process's arguments as the platform supplies them, program path first.
 std::vector<std::string> processArguments();

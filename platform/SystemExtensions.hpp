@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "DispatchQueue.hpp"
 
@@ -28,7 +30,29 @@ struct ExtensionProperties {
     std::string bundleIdentifier;
     std::string bundleVersion;
     std::string bundleShortVersion;
+    // Known only to a properties request (macOS 12 and later).
+    bool isEnabled = false;
+    bool isAwaitingUserApproval = false;
+    bool isUninstalling = false;
 };
+
+// The service's error domain and its codes, as the framework numbers them.
+inline constexpr std::string_view systemExtensionErrorDomain = "OSSystemExtensionErrorDomain";
+namespace SystemExtensionErrorCode {
+inline constexpr std::int64_t unknown = 1;
+inline constexpr std::int64_t missingEntitlement = 2;
+inline constexpr std::int64_t unsupportedParentBundleLocation = 3;
+inline constexpr std::int64_t extensionNotFound = 4;
+inline constexpr std::int64_t extensionMissingIdentifier = 5;
+inline constexpr std::int64_t duplicateExtensionIdentifer = 6;  // sic, the framework's name
+inline constexpr std::int64_t unknownExtensionCategory = 7;
+inline constexpr std::int64_t codeSignatureInvalid = 8;
+inline constexpr std::int64_t validationFailed = 9;
+inline constexpr std::int64_t forbiddenBySystemPolicy = 10;
+inline constexpr std::int64_t requestCanceled = 11;
+inline constexpr std::int64_t requestSuperseded = 12;
+inline constexpr std::int64_t authorizationRequired = 13;
+}  // namespace SystemExtensionErrorCode
 
 struct Error {
     std::string domain;
@@ -47,10 +71,14 @@ class SystemExtensionRequestDelegate {
     virtual ReplacementAction requestActionForReplacingExtension(
         SystemExtensionRequest& request, const ExtensionProperties& existing,
         const ExtensionProperties& replacement) = 0;
+    // The answer to a properties request: every version of the extension the
+    // system knows. Optional, as in the framework: other requests never call it.
+    virtual void requestFoundProperties(SystemExtensionRequest& /*request*/,
+                                        const std::vector<ExtensionProperties>& /*properties*/) {}
 };
 
 // What a request asks; the backends' request objects know it.
-enum class RequestKind { activation, deactivation };
+enum class RequestKind { activation, deactivation, properties };
 
 // The platform's request object. Each backend makes its own (the functions below),
 // so identifier and setDelegate can be the framework's own.
@@ -68,7 +96,16 @@ std::shared_ptr<SystemExtensionRequest> activationRequestForExtension(std::strin
 std::shared_ptr<SystemExtensionRequest> deactivationRequestForExtension(std::string identifier,
                                                                         DispatchQueue& queue);
 
+// What the system knows of the extension's versions, answered through
+// requestFoundProperties (or requestDidFailWithError).
+std::shared_ptr<SystemExtensionRequest> propertiesRequestForExtension(std::string identifier,
+                                                                      DispatchQueue& queue);
+
 // Returns at once; the answers come later through the request's delegate, on its queue.
 void submitRequest(std::shared_ptr<SystemExtensionRequest> request);
+
+// One line for a person at a terminal: where this service takes the approval
+// that a request for the extension waits for.
+std::string approvalHint(std::string_view extensionIdentifier);
 
 }  // namespace platform

@@ -29,23 +29,36 @@ void AppDelegate::disableDriverWithSender(const void* /*sender*/) {
 }
 
 void AppDelegate::activateDriver() {
-    auto request =
-        platform::activationRequestForExtension(std::string(dextIdentifier), platform::mainQueue());
-    request->setDelegate(this);
-    platform::submitRequest(std::move(request));
+    submit(platform::activationRequestForExtension(std::string(dextIdentifier),
+                                                   platform::mainQueue()));
 }
 
 void AppDelegate::deactivateDriver() {
-    auto request = platform::deactivationRequestForExtension(std::string(dextIdentifier),
-                                                             platform::mainQueue());
+    submit(platform::deactivationRequestForExtension(std::string(dextIdentifier),
+                                                     platform::mainQueue()));
+}
+
+void AppDelegate::submit(std::shared_ptr<platform::SystemExtensionRequest> request) {
     request->setDelegate(this);
     platform::submitRequest(std::move(request));
 }
 
 void AppDelegate::fireTimer() {
-    if (keepRunning) {
+    // Under -wait only an outcome or the deadline ends the run.
+    if (keepRunning || (boundedWait && !outcomeArrived)) {
         return;
     }
+    platform::terminate(*this);
+}
+
+void AppDelegate::WaitDeadline::fireTimer() {
+    if (!outcomeArrived) {
+        platform::terminate(*application_);
+    }
+}
+
+void AppDelegate::endWithStatus(int status) {
+    platform::setExitStatus(status);
     platform::terminate(*this);
 }
 

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string_view>
+#include <vector>
 
 #include "platform/Application.hpp"
 #include "platform/SystemExtensions.hpp"
@@ -28,6 +29,7 @@ class AppDelegate final : public platform::ApplicationDelegate,
     void loadDriverWithSender(const void* sender) override;
     void disableDriverWithSender(const void* sender) override;
 
+    bool showsWindowAtLaunch() override;
     void applicationDidFinishLaunching() override;
     void fireTimer() override;
     void applicationWillTerminate() override;
@@ -45,19 +47,35 @@ class AppDelegate final : public platform::ApplicationDelegate,
     platform::ReplacementAction requestActionForReplacingExtension(
         platform::SystemExtensionRequest& request, const platform::ExtensionProperties& existing,
         const platform::ExtensionProperties& replacement) override;
+    void requestFoundProperties(
+        platform::SystemExtensionRequest& request,
+        const std::vector<platform::ExtensionProperties>& properties) override;
 
   private:
+    // -wait's deadline: it ends a run that no outcome has ended yet.
+    class WaitDeadline final : public platform::TimerTarget {
+      public:
+        explicit WaitDeadline(AppDelegate& application) : application_(&application) {}
+        void fireTimer() override;
+
+      private:
+        AppDelegate* application_;
+    };
+
     // Internal: reached through the buttons and the launch sequence only.
     void activateDriver();
     void deactivateDriver();
+    void submit(std::shared_ptr<platform::SystemExtensionRequest> request);
 
     void showStatus(std::string_view text);
     void scheduleExitTimer();
+    void endWithStatus(int status);
 
     std::shared_ptr<platform::Window> window_;
     std::shared_ptr<platform::Button> quitButton_;
     std::shared_ptr<platform::TextField> messageBox_;
     std::shared_ptr<platform::TextField> macOSMessageBox_;
+    WaitDeadline waitDeadline_{*this};
 };
 
 // Pause after a request's answer before the exit timer is armed, and the exit timer.

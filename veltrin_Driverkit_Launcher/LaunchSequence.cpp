@@ -4,7 +4,10 @@
 #include "ActivityLog.hpp"
 #include "AppDelegate.hpp"
 #include "ArgumentReport.hpp"
-#include "LaunchMode.hpp"
+#include "DextIdentifier.hpp"
+#include "ExitStatuses.hpp"
+#include "HelpText.hpp"
+#include "LaunchModes.hpp"
 #include "LauncherState.hpp"
 #include "MacOSVersion.hpp"
 #include "platform/Host.hpp"
@@ -12,12 +15,45 @@
 
 namespace launcher {
 
+// A usage error, help and -status end at once; the window is for the rest.
+bool AppDelegate::showsWindowAtLaunch() {
+    const CommandLine line = readCommandLine(platform::processArguments());
+    return line.usageError.empty() && (line.mode == nullptr || line.mode->changesExtension());
+}
+
 void AppDelegate::applicationDidFinishLaunching() {
+    const std::vector<std::string> args = platform::processArguments();
+    const CommandLine line = readCommandLine(args);
+    // What the command line alone answers comes before the release is looked at.
+    if (!line.usageError.empty()) {
+        platform::writeStandardError(line.usageError);
+        endWithStatus(exitStatus::usageError);
+        return;
+    }
+    const LaunchMode* const mode = line.mode;
+    const auto is = [mode](ModeAction action) { return mode != nullptr && mode->action == action; };
+    if (is(ModeAction::printHelp)) {
+        platform::writeStandardOutput(helpText());
+        endWithStatus(exitStatus::success);
+        return;
+    }
+
     const MacOSVersion version = detectMacOSVersion();
     if (macOSMessageBox_) {
         macOSMessageBox_->setStringValue(versionMessages().at(version.rawValue));
     }
     if (version == MacOSVersion::unsupported) {
+        // A script hears it; otherwise the window says it and stays.
+        if (is(ModeAction::reportStatus) || line.waitSeconds != 0) {
+            endWithStatus(exitStatus::unsupportedRelease);
+        }
+        return;
+    }
+    if (is(ModeAction::reportStatus)) {
+        statusQuery = true;
+        platform::setExitStatus(exitStatus::failure);
+        submit(platform::propertiesRequestForExtension(std::string(dextIdentifier),
+                                                       platform::mainQueue()));
         return;
     }
 
@@ -32,36 +68,29 @@ void AppDelegate::applicationDidFinishLaunching() {
         quitButton_->setKeyEquivalent("\r");
     }
 
-    const std::vector<std::string> args = platform::processArguments();
-    switch (selectLaunchMode(args)) {
-        case LaunchMode::install:
-            commandLineMode = true;
-            platform::osLog("Start:installing driver\n");
-            writeLog("Start:installing driver\n");
-            showStatus("installing driver");
-            platform::sleepForTimeInterval(settlingPauseSeconds);
-            activateDriver();
-            break;
-        case LaunchMode::uninstall:
-            commandLineMode = true;
-            platform::osLog("Start:uninstalling driver\n");
-            writeLog("Start:uninstalling driver\n");
-            showStatus("uninstalling driver");
-            platform::sleepForTimeInterval(settlingPauseSeconds);
+    if (mode != nullptr) {
+        commandLineMode = true;
+        interactiveInstall = is(ModeAction::activateAndRestart);
+        boundedWait = line.waitSeconds != 0;
+        if (boundedWait) {
+            platform::setExitStatus(exitStatus::failure);
+        }
+        platform::osLog(mode->start);
+        writeLog(mode->start.text());
+        showStatus(mode->statusText());
+        platform::sleepForTimeInterval(settlingPauseSeconds);
+        if (is(ModeAction::deactivate)) {
             deactivateDriver();
-            break;
-        case LaunchMode::installInteractive:
-            commandLineMode = true;
-            interactiveInstall = true;
-            platform::osLog("Start:installing driver interactive\n");
-            writeLog("Start:installing driver interactive\n");
-            showStatus("installing driver interactive");
-            platform::sleepForTimeInterval(settlingPauseSeconds);
+        } else {
             activateDriver();
+        }
+        if (boundedWait) {
+            platform::scheduledTimerWithTimeInterval(static_cast<double>(line.waitSeconds),
+                                                     waitDeadline_, false);
+        }
+        if (interactiveInstall) {
             platform::requestRestart();
-            break;
-        case LaunchMode::interactive:
-            break;
+        }
     }
 
     platform::osLog("Info:Command arguments=");

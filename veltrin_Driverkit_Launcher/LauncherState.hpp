@@ -15,6 +15,15 @@ inline bool interactiveInstall = false;
 // Set by a failure or an unexpected result in -installInteractive; stops fireTimer
 // from ending the application. Never set back.
 inline bool keepRunning = false;
+// Set by -status at launch: the one request is a properties request, and its
+// answer ends the run.
+inline bool statusQuery = false;
+// -wait: set at launch; the run ends by an outcome or at the deadline, with a
+// status that says what happened (ExitStatuses.hpp).
+inline bool boundedWait = false;
+// -wait: whether an outcome (a completion, a failure) has come. Until then no
+// exit timer ends the run.
+inline bool outcomeArrived = false;
 // The latest exit timer. Replacing it does not cancel the one held before: only the
 // approval callback invalidates a timer.
 inline std::shared_ptr<platform::Timer> exitTimer;

@@ -2,7 +2,10 @@
 
 #include "ActivityLog.hpp"
 #include "AppDelegate.hpp"
+#include "ExitStatuses.hpp"
+#include "FailureAdvice.hpp"
 #include "LauncherState.hpp"
+#include "StatusReport.hpp"
 #include "platform/Host.hpp"
 #include "platform/UnifiedLog.hpp"
 
@@ -19,10 +22,22 @@ constexpr std::string_view afterRebootStatusText =
     "Success:System extension  operation will complete after reboot. Please restart your "
     "computer.";
 
+// Under -wait the run ends with what the latest outcome says.
+void noteOutcome(int status) {
+    if (boundedWait) {
+        outcomeArrived = true;
+        platform::setExitStatus(status);
+    }
+}
+
 }  // namespace
 
 void AppDelegate::requestDidFinishWithResult(platform::SystemExtensionRequest& /*request*/,
                                              platform::Result result) {
+    // A properties request answers with its properties; its end says nothing more.
+    if (statusQuery) {
+        return;
+    }
     if (result == platform::RequestResult::completed ||
         result == platform::RequestResult::willCompleteAfterReboot) {
         const bool completed = result == platform::RequestResult::completed;
@@ -35,6 +50,7 @@ void AppDelegate::requestDidFinishWithResult(platform::SystemExtensionRequest& /
         platform::osLog(logText);
         showStatus(statusText);
         writeLog(activityText);
+        noteOutcome(completed ? exitStatus::success : exitStatus::afterRestart);
         platform::sleepForTimeInterval(settlingPauseSeconds);
         if (commandLineMode) {
             scheduleExitTimer();
@@ -51,7 +67,9 @@ void AppDelegate::requestDidFinishWithResult(platform::SystemExtensionRequest& /
     if (interactiveInstall) {
         keepRunning = true;
     }
-    if (commandLineMode && exitTimer) {
+    noteOutcome(exitStatus::failure);
+    // Under -wait an outcome ends the run even after an approval emptied exitTimer.
+    if (commandLineMode && (exitTimer || boundedWait)) {
         scheduleExitTimer();
     }
     platform::sleepForTimeInterval(settlingPauseSeconds);
@@ -60,15 +78,26 @@ void AppDelegate::requestDidFinishWithResult(platform::SystemExtensionRequest& /
 void AppDelegate::requestDidFailWithError(platform::SystemExtensionRequest& /*request*/,
                                           const platform::Error& error) {
     const std::string_view description = error.localizedDescription;
+    if (statusQuery) {
+        platform::writeStandardError("The state of the driver extension could not be read: " +
+                                     std::string(description) + "\n" + adviceFor(error));
+        endWithStatus(exitStatus::failure);
+        return;
+    }
     const platform::LogFormat format = "Error:System extension request failed: %@";
     writeLog(platform::formatLogMessage(format, {description}));
     platform::osLog(format, {description});
     showStatus("System extension request failed: " + std::string(description));
+    // A script's user has no window to read the status from.
+    if (commandLineMode) {
+        platform::writeStandardError(adviceFor(error));
+    }
     if (interactiveInstall) {
         keepRunning = true;
     }
+    noteOutcome(exitStatus::failure);
     platform::sleepForTimeInterval(settlingPauseSeconds);
-    if (commandLineMode && exitTimer) {
+    if (commandLineMode && (exitTimer || boundedWait)) {
         scheduleExitTimer();
     }
 }
@@ -79,13 +108,18 @@ void AppDelegate::requestNeedsUserApproval(platform::SystemExtensionRequest& req
     writeLog(platform::formatLogMessage(format, {identifier}));
     platform::osLog(format, {identifier});
     showStatus("Extension " + std::string(identifier) + " requires user approval");
-    if (exitTimer) {
+    // Under -wait the outcome sets the run's end: another request's approval
+    // later (the window is live) must not leave the script without a way out.
+    if (exitTimer && !(boundedWait && outcomeArrived)) {
         exitTimer->invalidate();
         exitTimer.reset();
     }
-    // A script's user has no window to read the status from.
+    // A script's user has no window: standard error says where to approve.
     if (commandLineMode) {
-        platform::writeApprovalInstructions(identifier);
+        platform::writeStandardError(platform::approvalHint(identifier));
+    }
+    if (boundedWait && !outcomeArrived) {
+        platform::setExitStatus(exitStatus::awaitingApproval);
     }
 }
 
@@ -107,6 +141,14 @@ platform::ReplacementAction AppDelegate::requestActionForReplacingExtension(
     showStatus(status);
     platform::sleepForTimeInterval(settlingPauseSeconds);
     return platform::Replacement::replace;
+}
+
+void AppDelegate::requestFoundProperties(
+    platform::SystemExtensionRequest& request,
+    const std::vector<platform::ExtensionProperties>& properties) {
+    const StatusReport report = statusReport(request.identifier(), properties);
+    platform::writeStandardOutput(report.lines);
+    endWithStatus(report.exitStatus);
 }
 
 }  // namespace launcher

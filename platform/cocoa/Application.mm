@@ -4,12 +4,14 @@
 // to the launcher's own delegate. Quit's action in the layout is terminate:.
 #import <AppKit/AppKit.h>
 
+#include <cstdlib>
 #include <memory>
 #include <string>
 
 #include "QuitSignals.h"
 #include "Retention.h"
 #include "platform/Application.hpp"
+#include "platform/posix/ExitStatus.hpp"
 #include "platform/posix/QuitSignalPipe.hpp"
 #include "platform/posix/StandardDescriptors.hpp"
 
@@ -68,6 +70,7 @@ class CocoaButton final : public platform::Button {
 // The layout's object. It lives as long as the application.
 @interface AppDelegate : NSObject <NSApplicationDelegate> {
     platform::ApplicationDelegate* _launcher;
+    NSWindow* _window;  // not visible at launch in the layout; shown here when wanted
 }
 - (platform::ApplicationDelegate*)launcher;
 @end
@@ -93,6 +96,7 @@ AppDelegate* layoutDelegate = nil;
 }
 
 - (void)setWindow:(NSWindow*)window {
+    _window = window;
     _launcher->setWindow(window != nil ? std::make_shared<CocoaWindow>(window) : nullptr);
 }
 - (void)setQuitButton:(NSButton*)button {
@@ -114,14 +118,26 @@ AppDelegate* layoutDelegate = nil;
     _launcher->disableDriverWithSender(nullptr);
 }
 
+// A run that only reports ends at once, without a window.
+- (void)applicationWillFinishLaunching:(NSNotification*)notification {
+    (void)notification;
+    if (_launcher->showsWindowAtLaunch()) {
+        [_window makeKeyAndOrderFront:nil];
+    }
+}
 - (void)applicationDidFinishLaunching:(NSNotification*)notification {
     (void)notification;
     platform::posix::claimQuitSignals();
     _launcher->applicationDidFinishLaunching();
 }
+// terminate: ends the process with exit(0) once this returns, so a status of
+// the launcher's own is given here.
 - (void)applicationWillTerminate:(NSNotification*)notification {
     (void)notification;
     _launcher->applicationWillTerminate();
+    if (const int status = platform::posix::exitStatus(); status != 0) {
+        std::exit(status);
+    }
 }
 // Closing the window does not end the application.
 - (BOOL)applicationShouldTerminateAfterLastWindowClosed:(NSApplication*)sender {
@@ -142,7 +158,8 @@ namespace platform {
 int applicationMain(int argc, char** argv) {
     posix::openNullOnClosedStandardDescriptors();
     installQuitSignals();
-    return NSApplicationMain(argc, const_cast<const char**>(argv));
+    static_cast<void>(NSApplicationMain(argc, const_cast<const char**>(argv)));
+    return posix::exitStatus();
 }
 
 void terminate(ApplicationDelegate& sender) {

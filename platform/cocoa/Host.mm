@@ -1,15 +1,10 @@
 // The machine and the process through Foundation.
 #import <Foundation/Foundation.h>
 
-#include <unistd.h>
-
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "platform/Host.hpp"
-#include "platform/posix/QuitSignalPipe.hpp"
-#include "platform/posix/WriteUnlessQuit.hpp"
 
 namespace platform {
 
@@ -33,28 +28,6 @@ std::string homeDirectoryForCurrentUser() {
         return utf8([[[NSFileManager defaultManager] homeDirectoryForCurrentUser] path]);
 #endif
     }
-}
-
-// Bytes as they stand: never a format, and no conversion on the way. The
-// descriptor, not NSFileHandle: a closed pipe must fail the write, not raise.
-void writeStandardOutput(std::string_view bytes) {
-    static_cast<void>(std::fflush(stdout));  // what a library printed goes first
-    posix::writeUnlessQuit(STDOUT_FILENO, bytes, posix::quitSignalDescriptor());
-}
-
-void writeApprovalInstructions(std::string_view extensionIdentifier) {
-    std::string line;
-#ifdef GNUSTEP
-    // Here the service is the stand-in, and its control tool plays the settings.
-    line = "To approve the extension, run: sysextctl approve ";
-    line.append(extensionIdentifier);
-#else
-    line = "To approve the extension ";
-    line.append(extensionIdentifier)
-        .append(", open System Settings > Privacy & Security and allow it there.");
-#endif
-    line += '\n';
-    posix::writeUnlessQuit(STDERR_FILENO, line, posix::quitSignalDescriptor());
 }
 
 std::vector<std::string> processArguments() {

@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "Retention.h"
 #include "platform/SystemExtensions.hpp"
@@ -26,6 +27,8 @@ class CocoaRequest;
                        delegate:(platform::SystemExtensionRequestDelegate*)delegate;
 - (void)keepUntilAnswered:(std::shared_ptr<platform::CocoaRequest>)request;
 - (std::shared_ptr<platform::CocoaRequest>)handOverSubmission;
+- (void)failUnavailable;
+- (void)deliverFailure:(NSError*)error;
 @end
 
 namespace platform {
@@ -38,8 +41,14 @@ std::string utf8(NSString* text) {
 }
 
 ExtensionProperties propertiesOf(OSSystemExtensionProperties* properties) {
-    return {utf8([properties bundleIdentifier]), utf8([properties bundleVersion]),
-            utf8([properties bundleShortVersion])};
+    ExtensionProperties made{utf8([properties bundleIdentifier]), utf8([properties bundleVersion]),
+                             utf8([properties bundleShortVersion])};
+    if (@available(macOS 12.0, *)) {
+        made.isEnabled = [properties isEnabled];
+        made.isAwaitingUserApproval = [properties isAwaitingUserApproval];
+        made.isUninstalling = [properties isUninstalling];
+    }
+    return made;
 }
 
 // Holds an object for as long as it lives itself, with and without ARC.
@@ -58,7 +67,8 @@ class Hold {
 
 class CocoaRequest final : public SystemExtensionRequest {
   public:
-    explicit CocoaRequest(OSSystemExtensionRequest* request) : request_(VELTRIN_RETAIN(request)) {}
+    explicit CocoaRequest(OSSystemExtensionRequest* request, bool answersWithProperties = false)
+        : request_(VELTRIN_RETAIN(request)), answersWithProperties_(answersWithProperties) {}
     ~CocoaRequest() override {
         [request_ setDelegate:nil];
         VELTRIN_RELEASE(forwarder_);
@@ -88,9 +98,13 @@ class CocoaRequest final : public SystemExtensionRequest {
 
     OSSystemExtensionRequest* request() const { return request_; }
     VeltrinRequestDelegate* forwarder() const { return forwarder_; }
+    // A properties request's last answer is its properties (or a failure), not
+    // its end.
+    bool answersWithProperties() const { return answersWithProperties_; }
 
   private:
     OSSystemExtensionRequest* request_;
+    bool answersWithProperties_;
     VeltrinRequestDelegate* forwarder_ = nil;
 };
 
@@ -108,10 +122,27 @@ std::shared_ptr<SystemExtensionRequest> deactivationRequestForExtension(std::str
                                   queue:nativeQueue(queue)]);
 }
 
+// Before macOS 12 there is no such request (none is made: the gate stops below
+// 13); its submission then fails the way the service reports a failure.
+std::shared_ptr<SystemExtensionRequest> propertiesRequestForExtension(std::string identifier,
+                                                                      DispatchQueue& queue) {
+    OSSystemExtensionRequest* request = nil;
+    if (@available(macOS 12.0, *)) {
+        request = [OSSystemExtensionRequest
+            propertiesRequestForExtension:[NSString stringWithUTF8String:identifier.c_str()]
+                                    queue:nativeQueue(queue)];
+    }
+    return std::make_shared<CocoaRequest>(request, true);
+}
+
 // Only the functions above make requests in this build.
 void submitRequest(std::shared_ptr<SystemExtensionRequest> request) {
     auto cocoa = std::static_pointer_cast<CocoaRequest>(std::move(request));
     [cocoa->forwarder() keepUntilAnswered:cocoa];
+    if (cocoa->request() == nil) {
+        [cocoa->forwarder() performSelector:@selector(failUnavailable) withObject:nil afterDelay:0];
+        return;
+    }
     [[OSSystemExtensionManager sharedManager] submitRequest:cocoa->request()];
 }
 
@@ -174,12 +205,41 @@ void submitRequest(std::shared_ptr<SystemExtensionRequest> request) {
     didFinishWithResult:(OSSystemExtensionRequestResult)result {
     (void)request;
     const platform::Hold answering(self);
+    const bool last = !_request->answersWithProperties();
     _delegate->requestDidFinishWithResult(*_request, static_cast<platform::Result>(result));
+    if (last) {
+        [self answered];
+    }
+}
+
+- (void)request:(OSSystemExtensionRequest*)request
+    foundProperties:(NSArray<OSSystemExtensionProperties*>*)properties {
+    (void)request;
+    const platform::Hold answering(self);
+    std::vector<platform::ExtensionProperties> found;
+    for (OSSystemExtensionProperties* version in properties) {
+        found.push_back(platform::propertiesOf(version));
+    }
+    _delegate->requestFoundProperties(*_request, found);
     [self answered];
+}
+
+- (void)failUnavailable {
+    NSDictionary* info = @{
+        NSLocalizedDescriptionKey :
+            @"This macOS release cannot report the state of a system extension (macOS 12 can)."
+    };
+    [self deliverFailure:[NSError errorWithDomain:OSSystemExtensionErrorDomain
+                                             code:OSSystemExtensionErrorUnknown
+                                         userInfo:info]];
 }
 
 - (void)request:(OSSystemExtensionRequest*)request didFailWithError:(NSError*)error {
     (void)request;
+    [self deliverFailure:error];
+}
+
+- (void)deliverFailure:(NSError*)error {
     const platform::Hold answering(self);
     const platform::Error failure{platform::utf8([error domain]),
                                   static_cast<std::int64_t>([error code]),

@@ -2,21 +2,27 @@
 
 #include <atomic>
 
+#include "platform/Application.hpp"
+
 namespace platform::posix {
 
 namespace {
 
 // Read by a signal's waiter and by the thread that ends the process.
-std::atomic<int> status{0};
+std::atomic<int> current{0};
 
 }  // namespace
 
-void setExitStatus(int value) {
-    status.store(value);
+void setExitStatus(int status) {
+    current.store(status);
 }
 
 int exitStatus() {
-    return status.load();
+    return current.load();
 }
 
 }  // namespace platform::posix
+
+void platform::setExitStatus(int status) {
+    posix::setExitStatus(status);
+}

@@ -15,6 +15,7 @@
 #include "QuitSignals.hpp"
 #include "platform/Application.hpp"
 #include "platform/DispatchQueue.hpp"
+#include "platform/posix/ExitStatus.hpp"
 #include "platform/posix/StandardDescriptors.hpp"
 
 namespace platform {
@@ -116,15 +117,17 @@ int applicationMain(int argc, char** argv) {
     window.connectTo(*delegate);
     runningDelegate = delegate.get();
 
-    window.show();
-    window.activateWindow();
+    if (delegate->showsWindowAtLaunch()) {
+        window.show();
+        window.activateWindow();
+    }
     dispatchAsync(mainQueue(), [&delegate] { delegate->applicationDidFinishLaunching(); });
-    const int status = QApplication::exec();
+    QApplication::exec();
 
     qt::closeMainQueue();
     qt::invalidateAllTimers();
     runningDelegate = nullptr;
-    return status;
+    return posix::exitStatus();
 }
 
 void qt::quitApplication() {

@@ -56,6 +56,10 @@ class RequestWorker {
                 postFail(fail->error);
                 return;
             }
+            if (auto* found = std::get_if<Found>(&step)) {
+                postFound(std::move(found->versions));
+                return;
+            }
             if (std::holds_alternative<AwaitApproval>(step)) {
                 if (!postNeedsApproval()) {
                     return;
@@ -98,8 +102,19 @@ class RequestWorker {
             return Fail{serviceError(ErrorCode::unknown, paths.error())};
         }
         store_.emplace(*paths);
+        if (request_->kind() == platform::RequestKind::properties) {
+            return updateState([&](ServiceState& state) -> Step {
+                if (auto fail = takeFailureOnDemand(state, identifier)) {
+                    return *fail;
+                }
+                return findProperties(state, identifier);
+            });
+        }
         if (request_->kind() == platform::RequestKind::deactivation) {
-            return updateState([&](ServiceState& state) {
+            return updateState([&](ServiceState& state) -> Step {
+                if (auto fail = takeFailureOnDemand(state, identifier)) {
+                    return *fail;
+                }
                 forgetAbandonedApprovals(state, processIsRunning);
                 return beginDeactivation(state, identifier);
             });
@@ -110,7 +125,10 @@ class RequestWorker {
         }
         bundle_ = std::get<DextBundle>(std::move(bundle));
         token_ = newRequestToken();
-        return updateState([&](ServiceState& state) {
+        return updateState([&](ServiceState& state) -> Step {
+            if (auto fail = takeFailureOnDemand(state, identifier)) {
+                return *fail;
+            }
             forgetAbandonedApprovals(state, processIsRunning);
             return beginActivation(state, *bundle_, token_);
         });
@@ -172,6 +190,14 @@ class RequestWorker {
         life_->post(request_->queue(), [request = request_, result] {
             if (auto* delegate = request->delegate()) {
                 delegate->requestDidFinishWithResult(*request, result);
+            }
+        });
+    }
+
+    void postFound(std::vector<platform::ExtensionProperties> versions) {
+        life_->post(request_->queue(), [request = request_, versions = std::move(versions)] {
+            if (auto* delegate = request->delegate()) {
+                delegate->requestFoundProperties(*request, versions);
             }
         });
     }

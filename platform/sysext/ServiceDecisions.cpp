@@ -159,6 +159,37 @@ Step beginDeactivation(ServiceState& state, const std::string& identifier) {
     return Finish{platform::RequestResult::completed};
 }
 
+Found findProperties(const ServiceState& state, const std::string& identifier) {
+    Found found;
+    const auto slots = state.extensions.find(identifier);
+    if (slots == state.extensions.end()) {
+        return found;
+    }
+    if (const auto& live = slots->second.live) {
+        found.versions.push_back(propertiesOf(identifier, live->version));
+        found.versions.back().isEnabled = live->state == LiveState::activatedEnabled;
+        found.versions.back().isAwaitingUserApproval =
+            live->state == LiveState::activatedWaitingForUser;
+    }
+    if (const auto& leaving = slots->second.uninstallingOnReboot) {
+        found.versions.push_back(propertiesOf(identifier, *leaving));
+        found.versions.back().isUninstalling = true;
+    }
+    return found;
+}
+
+std::optional<Fail> takeFailureOnDemand(ServiceState& state, const std::string& identifier) {
+    const auto code = state.failNext.find(identifier);
+    if (code == state.failNext.end()) {
+        return std::nullopt;
+    }
+    Fail fail{serviceError(code->second, "The request for " + identifier + " failed with code " +
+                                             std::to_string(code->second) +
+                                             ", as \"sysextctl fail\" asked.")};
+    state.failNext.erase(code);
+    return fail;
+}
+
 void forgetAbandonedApprovals(ServiceState& state,
                               const std::function<bool(long processId)>& isRunning) {
     std::erase_if(state.pendingApprovals, [&](const auto& pending) {
@@ -190,6 +221,10 @@ void approve(ServiceState& state, const std::string& identifier) {
         slots->second.live->state == LiveState::activatedWaitingForUser) {
         slots->second.live->state = LiveState::activatedEnabled;
     }
+}
+
+std::string approvalHint(std::string_view identifier) {
+    return "To approve the extension, run: sysextctl approve " + std::string(identifier) + "\n";
 }
 
 }  // namespace sysext

@@ -5,7 +5,9 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
+#include <vector>
 
 #include "DextBundle.hpp"
 #include "ServiceState.hpp"
@@ -25,7 +27,11 @@ struct AskReplacement {
     platform::ExtensionProperties existing;
     platform::ExtensionProperties offered;
 };
-using Step = std::variant<Finish, Fail, AwaitApproval, AskReplacement>;
+// The answer to a properties request.
+struct Found {
+    std::vector<platform::ExtensionProperties> versions;
+};
+using Step = std::variant<Finish, Fail, AwaitApproval, AskReplacement, Found>;
 
 // `token` names this request in the state so that a later one can supersede it.
 Step beginActivation(ServiceState& state, const DextBundle& offered, const std::string& token);
@@ -39,6 +45,15 @@ std::optional<Step> checkApproval(ServiceState& state, const std::string& identi
                                   const std::string& token);
 
 Step beginDeactivation(ServiceState& state, const std::string& identifier);
+
+// Every version the service keeps of the extension: the one in service, then the
+// one that goes at the next restart. A version that comes in at the restart is
+// neither enabled, nor awaiting approval, nor uninstalling.
+Found findProperties(const ServiceState& state, const std::string& identifier);
+
+// What `sysextctl fail` asked for: the next request for the extension, of any
+// kind, fails with that code (once).
+std::optional<Fail> takeFailureOnDemand(ServiceState& state, const std::string& identifier);
 
 // A launcher that ended while its request waited leaves a record that nobody will
 // ever answer; it would outlive every later install. A token begins with the id of
@@ -54,5 +69,8 @@ void reboot(ServiceState& state);
 // that was only waiting for it goes into service, whether or not its request
 // still waits.
 void approve(ServiceState& state, const std::string& identifier);
+
+// Where a person gives that approval: a line for standard error.
+std::string approvalHint(std::string_view identifier);
 
 }  // namespace sysext

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <compare>
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <set>
@@ -58,6 +59,8 @@ struct ServiceState {
     std::set<std::string> busy;
     // Identifier -> token of the one request that waits for its approval.
     std::map<std::string, std::string> pendingApprovals;
+    // Identifier -> the error code its next request fails with (`sysextctl fail`).
+    std::map<std::string, std::int64_t> failNext;
 
     bool operator==(const ServiceState&) const = default;
 };

@@ -25,8 +25,8 @@ std::vector<std::string_view> splitWords(std::string_view line, std::size_t maxW
     return words;
 }
 
-std::optional<long> parseReleaseNumber(std::string_view text) {
-    // Nine digits always fit a long and no release needs more.
+// Nine digits always fit a long and no release or error code needs more.
+std::optional<long> parseNumber(std::string_view text) {
     if (text.empty() || text.size() > 9) {
         return std::nullopt;
     }
@@ -144,6 +144,9 @@ class Parser {
         if (keyword == "pending") {
             return takePending(rest);
         }
+        if (keyword == "fail") {
+            return takeFailNext(rest);
+        }
         return "unknown record \"" + std::string(keyword.substr(0, 40)) + "\"";
     }
 
@@ -241,6 +244,18 @@ class Parser {
         return std::nullopt;
     }
 
+    std::optional<std::string> takeFailNext(std::string_view text) {
+        const auto words = splitWords(text, 3);
+        const auto code = words.size() == 2 ? parseNumber(words[1]) : std::nullopt;
+        if (!code || !isBundleIdentifier(words[0])) {
+            return "a failure needs an identifier and an error code";
+        }
+        if (!state_.failNext.emplace(words[0], *code).second) {
+            return "a second failure for one extension";
+        }
+        return std::nullopt;
+    }
+
     std::string_view bytes_;
     std::size_t lineNumber_ = 0;
     bool sawRelease_ = false;
@@ -293,6 +308,9 @@ std::string serializeState(const ServiceState& state) {
     for (const auto& [identifier, token] : state.pendingApprovals) {
         appendLine(out, {"pending", identifier, token});
     }
+    for (const auto& [identifier, code] : state.failNext) {
+        appendLine(out, {"fail", identifier, std::to_string(code)});
+    }
     appendLine(out, {trailer});
     return out;
 }
@@ -305,7 +323,7 @@ std::optional<Release> parseRelease(std::string_view text, int fewestNumbers) {
             return std::nullopt;
         }
         const auto dot = text.find('.');
-        const auto number = parseReleaseNumber(text.substr(0, dot));
+        const auto number = parseNumber(text.substr(0, dot));
         if (!number) {
             return std::nullopt;
         }

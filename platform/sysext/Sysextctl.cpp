@@ -1,5 +1,6 @@
 #include "Sysextctl.hpp"
 
+#include <charconv>
 #include <functional>
 #include <map>
 #include <set>
@@ -20,6 +21,8 @@ constexpr const char* usage =
     "  policy ID allow|deny      allow or forbid the extension by system policy\n"
     "  busy ID on|off            mark the extension in use: removal and replacement\n"
     "                            then complete only after a restart\n"
+    "  fail ID CODE              make the next request for the extension fail with\n"
+    "                            the error CODE (1 to 13 are the service's own)\n"
     "  reboot                    carry out what waits for a restart\n"
     "  release [X.Y.Z]           show or set the simulated operating-system release\n"
     "  developer [on|off]        show or set developer mode (replacement is asked\n"
@@ -191,6 +194,24 @@ int busy(Command& command) {
     });
 }
 
+int failVerb(Command& command) {
+    if (auto problem = checkShape(command, 2, true)) {
+        return usageError(command, *problem);
+    }
+    const std::string& text = command.arguments[2];
+    std::int64_t code = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), code);
+    if (error != std::errc() || end != text.data() + text.size() || code < 1 ||
+        code > 999'999'999) {
+        return usageError(command, "an error code is a number from 1 to 999999999");
+    }
+    const std::string& identifier = command.arguments[1];
+    return change(command, [&](ServiceState& state) {
+        warnIfNoRequestNamed(command, state, identifier);
+        state.failNext[identifier] = code;
+    });
+}
+
 int rebootVerb(Command& command) {
     if (auto problem = checkShape(command, 0, false)) {
         return usageError(command, *problem);
@@ -258,17 +279,10 @@ int runSysextctl(const std::vector<std::string>& arguments, std::ostream& out, s
         return usageError(command, "no verb given");
     }
     static const std::map<std::string, int (*)(Command&)> verbs{
-        {"list", list},
-        {"approve", approveVerb},
-        {"policy", policy},
-        {"busy", busy},
-        {"reboot", rebootVerb},
-        {"release", release},
-        {"developer", developer},
-        {"reset", reset},
-        {"help", help},
-        {"--help", help},
-        {"-h", help},
+        {"list", list},       {"approve", approveVerb}, {"policy", policy},
+        {"busy", busy},       {"fail", failVerb},       {"reboot", rebootVerb},
+        {"release", release}, {"developer", developer}, {"reset", reset},
+        {"help", help},       {"--help", help},         {"-h", help},
     };
     const auto verb = verbs.find(arguments[0]);
     if (verb == verbs.end()) {

@@ -4,7 +4,7 @@
 # (CMake sets it); VELTRIN_E2E_APP names the GNUstep build instead of the Qt one,
 # which then runs on a private Xvfb. By hand: ctest -R Class.Case -V shows the
 # command and its environment; VELTRIN_E2E_KEEP=1 keeps every scratch directory.
-import codecs, contextlib, os, re, shutil, signal, sys, tempfile, threading, time, unittest
+import ast, codecs, contextlib, os, re, shutil, signal, sys, tempfile, threading, time, unittest
 from signal import SIGHUP, SIGINT, SIGKILL, SIGTERM  # noqa: F401 (for the cases)
 
 E = os.environ
@@ -27,7 +27,6 @@ NOT_INSTALLED = (f'The extension {DEXT} is not installed, so there is nothing to
                  '("sysextctl list" shows what is installed).')
 CANCELED = (f'The request for {DEXT} was canceled while it waited for approval: the extension was '
             'removed or the service was reset.')
-START = {'-install': 'Start:installing driver\n', '-uninstall': 'Start:uninstalling driver\n'}
 ARGS = 'Info:Command arguments='
 
 # Anything that could lead a child to the user's display, session, home or the
@@ -55,6 +54,18 @@ def write(path, text):
 
 def report(flags):  # the argument report line of the launcher run with `flags`
     return '[' + ', '.join(f'"{a}"' for a in [LAUNCHER, *flags]) + ']\n'
+
+
+def read_modes(path):  # flag -> (action, start text, takes -wait, help), as the launcher reads them
+    def fields(row):  # C string literals (adjacent ones joined) and names, in order
+        return [ast.literal_eval(f'({f})') if f.startswith('"') else f
+                for f in re.findall(r'(?:"(?:\\.|[^"\\])*"\s*)+|\w+', row)]
+    rows = re.findall(r'^VELTRIN_LAUNCH_MODE\(((?:"(?:\\.|[^"\\])*"|[^()"])*)\)', read(path), re.M)
+    return {flag: rest for flag, *rest in map(fields, rows)}
+
+
+MODES = read_modes(os.path.dirname(os.path.abspath(__file__)) + '/../../veltrin_Driverkit_Launcher/LaunchModes.def')
+START = {flag: start for flag, (action, start, *_) in MODES.items() if start}
 
 
 # A child process seen from outside: argv run with exactly `env`, leading its own
@@ -185,7 +196,7 @@ class Bus:
 # cannot: a run that may ask for one must be on `bus`, with the stand-in confirmed.
 # Conservative on purpose: any mention of the flag counts, whatever wins.
 def guard(argv, env, bus):
-    if '-installInteractive' not in argv:
+    if not any(MODES.get(a, [''])[0] == 'activateAndRestart' for a in argv):
         return ''
     if bus is None:
         return 'a run that may restart the machine needs the private system bus'

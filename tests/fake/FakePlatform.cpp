@@ -134,9 +134,10 @@ int FakePlatform::launch(const std::vector<std::string>& flags) {
         delegate_->setMessageBox(std::make_shared<FakeOutlet>("Status"));
         delegate_->setMacOSMessageBox(std::make_shared<FakeOutlet>("Release"));
     }
+    windowShown = delegate_->showsWindowAtLaunch();
     delegate_->applicationDidFinishLaunching();
     runUntilIdle();
-    return 0;
+    return exitStatus;
 }
 
 void FakePlatform::advanceClock(double seconds) {
@@ -202,8 +203,11 @@ void FakePlatform::terminate(const void* sender) {
 }
 
 void FakePlatform::submit(std::shared_ptr<FakeRequest> request) {
+    using enum platform::RequestKind;
     record(std::string("Submit ") +
-           (request->kind == platform::RequestKind::activation ? "activation " : "deactivation ") +
+           (request->kind == activation     ? "activation "
+            : request->kind == deactivation ? "deactivation "
+                                            : "properties ") +
            request->identifier() + " " + name(dynamic_cast<const void*>(request->delegate)) + " " +
            name(request->queue));
     requests_.push_back(std::move(request));
@@ -226,8 +230,10 @@ void FakePlatform::answerFinished(std::size_t index, platform::Result result) {
     });
 }
 
-void FakePlatform::answerFailed(std::size_t index, std::string localizedDescription) {
-    const platform::Error error{"OSSystemExtensionErrorDomain", 1, std::move(localizedDescription)};
+void FakePlatform::answerFailed(std::size_t index, std::string localizedDescription,
+                                std::int64_t code) {
+    const platform::Error error{std::string(platform::systemExtensionErrorDomain), code,
+                                std::move(localizedDescription)};
     deliver(index, [error](auto& delegate, auto& request) {
         delegate.requestDidFailWithError(request, error);
     });
@@ -245,6 +251,13 @@ void FakePlatform::answerReplacement(std::size_t index, std::string existingVers
             request, {request.identifier(), existingVersion, existingVersion},
             {request.identifier(), newVersion, newVersion});
         record("Answer " + std::to_string(answer));
+    });
+}
+
+void FakePlatform::answerFoundProperties(std::size_t index,
+                                         std::vector<platform::ExtensionProperties> properties) {
+    deliver(index, [properties](auto& delegate, auto& request) {
+        delegate.requestFoundProperties(request, properties);
     });
 }
 

@@ -18,7 +18,7 @@
 // The trace: one entry per sink call, "<virtual seconds> <sink> <what>":
 //   Stdout, Release, Status, Key, ActivityLog: the text or bytes;
 //   Log: the format, then " | " and each argument, numbers as #N;
-//   Submit activation|deactivation <identifier> <delegate> <queue>;
+//   Submit activation|deactivation|properties <identifier> <delegate> <queue>;
 //   Scheduled #N <seconds> <target> [repeats]; Invalidated #N; Fired #N;
 //   Answer <replacement answer>; Terminate <sender>; Restart.
 // Objects are named: app (the delegate), quit (the quit button), main (the main
@@ -126,9 +126,12 @@ class FakePlatform {
 
     // ---- the service's answers to the index-th submitted request, posted to its queue
     void answerFinished(std::size_t index, platform::Result result);
-    void answerFailed(std::size_t index, std::string localizedDescription);
+    void answerFailed(std::size_t index, std::string localizedDescription,
+                      std::int64_t code = platform::SystemExtensionErrorCode::unknown);
     void answerNeedsApproval(std::size_t index);
     void answerReplacement(std::size_t index, std::string existingVersion, std::string newVersion);
+    void answerFoundProperties(std::size_t index,
+                               std::vector<platform::ExtensionProperties> properties);
 
     // ---- the user (posted to the main queue, like window events)
     void pressLoadButton();
@@ -143,7 +146,9 @@ class FakePlatform {
     }
     platform::ApplicationDelegate* delegate() const { return delegate_.get(); }
     // Standard error is no sink of the report, so it stays out of the trace.
-    std::vector<std::string> approvalInstructions;
+    std::string standardError;
+    int exitStatus = 0;
+    bool windowShown = false;  // what the delegate answered before the launch
 
     // ---- used by the seam functions and the fake objects
     static FakePlatform& current();

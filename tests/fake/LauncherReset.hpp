@@ -12,6 +12,9 @@ inline void resetLauncherState() {
     launcher::commandLineMode = false;
     launcher::interactiveInstall = false;
     launcher::keepRunning = false;
+    launcher::statusQuery = false;
+    launcher::boundedWait = false;
+    launcher::outcomeArrived = false;
     launcher::exitTimer.reset();
     launcher::logFileURL.reset();
 }

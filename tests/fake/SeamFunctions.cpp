@@ -42,8 +42,16 @@ void writeStandardOutput(std::string_view bytes) {
     FakePlatform::current().record("Stdout " + std::string(bytes));
 }
 
-void writeApprovalInstructions(std::string_view extensionIdentifier) {
-    FakePlatform::current().approvalInstructions.emplace_back(extensionIdentifier);
+void writeStandardError(std::string_view bytes) {
+    FakePlatform::current().standardError.append(bytes);
+}
+
+void setExitStatus(int status) {
+    FakePlatform::current().exitStatus = status;
+}
+
+std::string approvalHint(std::string_view extensionIdentifier) {
+    return "approve " + std::string(extensionIdentifier) + "\n";
 }
 
 std::vector<std::string> processArguments() {
@@ -99,6 +107,12 @@ std::shared_ptr<SystemExtensionRequest> activationRequestForExtension(std::strin
 std::shared_ptr<SystemExtensionRequest> deactivationRequestForExtension(std::string identifier,
                                                                         DispatchQueue& queue) {
     return std::make_shared<fake::FakeRequest>(RequestKind::deactivation, std::move(identifier),
+                                               queue);
+}
+
+std::shared_ptr<SystemExtensionRequest> propertiesRequestForExtension(std::string identifier,
+                                                                      DispatchQueue& queue) {
+    return std::make_shared<fake::FakeRequest>(RequestKind::properties, std::move(identifier),
                                                queue);
 }
 

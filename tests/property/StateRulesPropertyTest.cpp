@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <map>
+#include <optional>
 #include <random>
 #include <sstream>
 
@@ -18,8 +19,9 @@
 
 namespace {
 
-enum Mode { install, uninstall, installInteractive, interactive, unsupportedRelease };
-const char* const flags[] = {"-install", "-uninstall", "-installInteractive"};
+enum Mode { install, uninstall, installInteractive, installWait, interactive, unsupportedRelease };
+const std::vector<std::string> flags[] = {
+    {"-install"}, {"-uninstall"}, {"-installInteractive"}, {"-install", "-wait", "20"}};
 
 // Times in microseconds, the trace's resolution, so that sums compare exactly.
 struct Entry {
@@ -42,7 +44,7 @@ class Rules {
   public:
     explicit Rules(Mode mode) : mode_(mode) {}
 
-    std::string check(const fake::Trace& trace, double seconds) {
+    std::string check(const fake::Trace& trace, double seconds, int exitStatus) {
         const long long now = std::llround(seconds * 1e6);
         for (; seen_ < trace.size(); ++seen_) {
             entry(trace, seen_);
@@ -55,8 +57,12 @@ class Rules {
             why_ << "keepRunning was cleared\n";
         }
         keepRunning_ = launcher::keepRunning;
-        if (approved_ && launcher::exitTimer) {
+        if (approved_ && launcher::exitTimer && !(mode_ == installWait && outcome_)) {
             why_ << "an exit timer is held after an approval and before any later answer\n";
+        }
+        // Under -wait the status says what has happened so far; otherwise it is 0.
+        if (exitStatus != (mode_ != installWait ? 0 : outcome_ ? *outcome_ : asked_ ? 4 : 1)) {
+            why_ << "exit status " << exitStatus << " does not say what happened\n";
         }
         for (const auto& [id, due] : live_) {
             if (!ended_ && due <= now) {
@@ -66,6 +72,13 @@ class Rules {
         return why_.str();
     }
     int submitted() const { return submitted_; }
+    // The last run outlasts -wait's deadline, so such a run has ended by then.
+    std::string end() {
+        if (mode_ == installWait && !ended_) {
+            why_ << "-wait outlived its deadline\n";
+        }
+        return why_.str();
+    }
 
   private:
     void entry(const fake::Trace& trace, std::size_t k) {
@@ -80,6 +93,9 @@ class Rules {
                    (e.what.starts_with("Success:") || e.what.starts_with("Error:") ||
                     e.what.starts_with("Info:System") || e.what.starts_with("Info:Replacing"))) {
             reports(trace, k, e);
+        } else if (e.sink == "Scheduled" && mode_ == installWait && e.what.ends_with(" 20 other")) {
+            deadline_ = std::stoi(e.what.substr(1));
+            live_[deadline_] = e.time + 20'000'000;
         } else if (e.sink == "Scheduled") {
             if (mode_ >= interactive || !e.what.ends_with(" 5 app")) {
                 fail("a timer outside a command-line mode, or not a one-shot 5 s exit timer");
@@ -104,6 +120,10 @@ class Rules {
             if (byTimer && failedInteractive_) {
                 fail("-installInteractive ended by itself after a failure");
             }
+            const bool deadline = parse(trace[k - 1]).what == "#" + std::to_string(deadline_);
+            if (byTimer && mode_ == installWait && deadline == outcome_.has_value()) {
+                fail("an exit timer ended -wait before its outcome, or its deadline after it");
+            }
             ended_ = true;
         }
     }
@@ -126,6 +146,12 @@ class Rules {
             }
         }
         approved_ = approved_ || log.what.starts_with("Info:System");
+        asked_ = asked_ || (!outcome_ && log.what.starts_with("Info:System"));
+        if (log.what.starts_with("Success:") || log.what.starts_with("Error:")) {
+            outcome_ = log.what.find("reboot") != std::string::npos ? 3
+                       : log.what.starts_with("Success:")           ? 0
+                                                                    : 1;
+        }
         failedInteractive_ =
             failedInteractive_ || (mode_ == installInteractive && log.what.starts_with("Error:"));
     }
@@ -134,6 +160,9 @@ class Rules {
     std::size_t seen_ = 0;
     int submitted_ = 0;
     bool keepRunning_ = false, approved_ = false, failedInteractive_ = false, ended_ = false;
+    bool asked_ = false;             // approval asked before any outcome
+    std::optional<int> outcome_;     // -wait's status of the latest outcome
+    int deadline_ = 0;               // -wait's deadline timer
     std::map<int, long long> live_;  // timer id, when due
     std::ostringstream why_;
 };
@@ -141,7 +170,7 @@ class Rules {
 std::string runSequence(std::uint64_t seed) {
     std::mt19937_64 rng(seed);
     const auto below = [&rng](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
-    const auto mode = static_cast<Mode>(seed % 5);
+    const auto mode = static_cast<Mode>(seed % 6);
     const char* const texts[] = {"", "%@ %d %n", "1.0\n\xC3\xA9", "2.10.3"};
     fake::resetLauncherState();
     fake::FakePlatform fake;
@@ -149,10 +178,12 @@ std::string runSequence(std::uint64_t seed) {
     if (mode == unsupportedRelease) {
         fake.release = {11 + below(2), below(7), 0};
     }
+    // On a release not served: one of the first three modes, or none.
     const int flag = mode == unsupportedRelease ? below(4) : mode;
-    fake.launch(flag < 3 ? std::vector<std::string>{flags[flag]} : std::vector<std::string>{});
+    const bool flagged = mode == unsupportedRelease ? flag < 3 : mode < interactive;
+    fake.launch(flagged ? flags[flag] : std::vector<std::string>{});
     Rules rules(mode);
-    std::string why = rules.check(fake.trace(), fake.now());
+    std::string why = rules.check(fake.trace(), fake.now(), fake.exitStatus);
     for (int step = 0, length = 5 + below(36); step <= length && why.empty(); ++step) {
         const int roll = below(100);
         const auto request = static_cast<std::size_t>(below(std::max(rules.submitted(), 1)));
@@ -174,7 +205,10 @@ std::string runSequence(std::uint64_t seed) {
         } else {
             fake.userQuits();
         }
-        why = rules.check(fake.trace(), fake.now());
+        why = rules.check(fake.trace(), fake.now(), fake.exitStatus);
+    }
+    if (why.empty()) {
+        why = rules.end();
     }
     if (!why.empty()) {
         why += "trace:\n" + fake::lines(fake.trace());
@@ -188,7 +222,7 @@ std::uint64_t fromEnvironment(const char* name, std::uint64_t otherwise) {
     return text != nullptr && *text != '\0' ? std::strtoull(text, nullptr, 10) : otherwise;
 }
 
-// The modes take turns (seed % 5), so any count of sequences covers all five.
+// The modes take turns (seed % 6), so any count of sequences covers all six.
 TEST(StateRules, HoldInEverySequence) {
     const std::uint64_t first = fromEnvironment("VELTRIN_PROPERTY_SEED", 20'261'205'000);
     const std::uint64_t count = std::getenv("VELTRIN_PROPERTY_SEED") != nullptr

@@ -19,7 +19,8 @@ struct Case {
     const char* name;
     std::string before;  // records of the state file
     std::string script;  // "activate T", "check T", "approve", "deny", "answer N" (1 replaces),
-                         // "deactivate", "reboot", "prune" (process 100 runs), each followed by ";"
+                         // "deactivate", "reboot", "prune" (process 100 runs), "failure" (the
+                         // one `sysextctl fail` asked for, if any), each followed by ";"
     std::string steps;   // "await;", "undecided;", "finish R;", "fail CODE;", "ask OLD by NEW;"
     std::string after;
     std::string mentions = "";
@@ -73,6 +74,9 @@ TEST_P(Decisions, TakeTheseStepsAndLeaveThisState) {
             steps += text(answerReplacement(*state, offered, std::stoll(argument)), descriptions);
         } else if (verb == "deactivate") {
             steps += text(beginDeactivation(*state, id), descriptions);
+        } else if (verb == "failure") {
+            const auto fail = takeFailureOnDemand(*state, id);
+            steps += text(fail ? std::optional<Step>(*fail) : std::nullopt, descriptions);
         } else if (verb == "approve") {
             approve(*state, id);
         } else if (verb == "deny") {
@@ -140,7 +144,9 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"DeactivateIdle", older, "deactivate;", "finish 0;", "approved com.a.b\n"},
         // A version only waiting to go at the restart is no longer installed.
         Case{"DeactivateWhatIsLeaving", olderBusy, "deactivate; deactivate;", "finish 1;fail 4;",
-             leaving}),
+             leaving},
+        Case{"FailureOnDemandOnce", enabled + "fail com.a.b 13\n", "failure; failure;",
+             "fail 13;undecided;", enabled, "as \"sysextctl fail\" asked"}),
     [](const auto& param) { return std::string(param.param.name); });
 
 }  // namespace

@@ -48,6 +48,7 @@ TEST(Sysextctl, VerbsShowAndChangeTheStateAndRefusalsLeaveItAlone) {
         {{"approve", "com.a.b"}, exitSuccess, "", unknown},
         {{"busy", "com.a.one", "on"}, exitSuccess, ""},
         {{"busy", "com.a.one", "off"}, exitSuccess, ""},
+        {{"fail", "com.a.one", "13"}, exitSuccess, ""},
         {{"release", "11.7"}, exitSuccess, ""},
         {{"release"}, exitSuccess, "11.7.0\n"},
         {{"release", "15"}, exitSuccess, ""},
@@ -59,7 +60,8 @@ TEST(Sysextctl, VerbsShowAndChangeTheStateAndRefusalsLeaveItAlone) {
          "veltrin-sysext-state 1\nrelease 15.0.0\ndeveloper on\n"
          "extension com.a.one 1.0.0 1 activated enabled\n"
          "extension com.a.two 2.0 3 activated enabled\n"
-         "policy com.a.b deny\napproved com.a.b\napproved com.a.two\nbusy com.a.b\nend\n"},
+         "policy com.a.b deny\napproved com.a.b\napproved com.a.two\nbusy com.a.b\n"
+         "fail com.a.one 13\nend\n"},
         {{"developer"}, exitSuccess, "on\n"},
         {{}, exitUsage, "", "no verb"},
         {{"LIST"}, exitUsage, "", "unknown verb \"LIST\""},
@@ -68,6 +70,7 @@ TEST(Sysextctl, VerbsShowAndChangeTheStateAndRefusalsLeaveItAlone) {
         {{"approve", "com.a.b/../x"}, exitUsage, "", "not a bundle identifier"},
         {{"policy", "com.a.b", "maybe"}, exitUsage, "", "\"allow\" or \"deny\""},
         {{"busy", "com.a.b", "yes"}, exitUsage, "", "\"on\" or \"off\""},
+        {{"fail", "com.a.b", "0"}, exitUsage, "", "an error code is a number"},
         {{"release", "15."}, exitUsage, "", "\"15.\" is not a release"},
         {{"release", "14.0.0.1"}, exitUsage, "", "not a release"},
         {{"list"}, exitStateProblem, "", unusable + "line 1: not a", std::string(64, '\0')},

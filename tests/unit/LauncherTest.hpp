@@ -14,8 +14,27 @@
 #include "DextIdentifier.hpp"  // generated
 #include "fake/FakePlatform.hpp"
 #include "fake/LauncherReset.hpp"
+#include "veltrin_Driverkit_Launcher/ArgumentReport.hpp"
+#include "veltrin_Driverkit_Launcher/HelpText.hpp"
+#include "veltrin_Driverkit_Launcher/LaunchModes.hpp"
+#include "veltrin_Driverkit_Launcher/StatusReport.hpp"
 
 class LauncherTest : public ::testing::Test {
+  public:
+    static std::string dext() { return std::string(launcher::dextIdentifier); }
+
+    // Versions of the extension by their states, a letter each: e enabled, a
+    // awaiting approval, u uninstalling, d none of these (disabled).
+    static std::vector<platform::ExtensionProperties> versions(const std::string& states) {
+        std::vector<platform::ExtensionProperties> made;
+        for (const char state : states) {
+            const std::string number = std::to_string(made.size() + 1);
+            made.push_back(
+                {dext(), number, "1." + number, state == 'e', state == 'a', state == 'u'});
+        }
+        return made;
+    }
+
   protected:
     void SetUp() override {
         fake::resetLauncherState();
@@ -23,8 +42,6 @@ class LauncherTest : public ::testing::Test {
         ASSERT_TRUE(realHome == nullptr || fake.home() != realHome);
     }
     void TearDown() override { fake::resetLauncherState(); }
-
-    static std::string dext() { return std::string(launcher::dextIdentifier); }
 
     // The activity-log line of virtual second s (start 05/12/2026 07:41:39, s < 16 h).
     static std::string line(int s, const std::string& text) {
@@ -37,7 +54,8 @@ class LauncherTest : public ::testing::Test {
 
     // The trace of every sink, token by token, each at its second t:
     //   L: the launch with `flags` on a supported release; Gt:name: the gate's
-    //   refusal, after which no report reaches the activity log;
+    //   refusal, after which no report reaches the activity log; Ht: the help;
+    //   Vt:states: -status's lines for versions(states);
     //   At[:identifier], St, Rt, Ut:N, Ft:D, Pt:E:N: the three reports of an
     //   approval, a success, a success after reboot, unexpected result N, failure
     //   D, replacement of E by N; at: the answer replace; It:n, Tt:n, Xt:n: timer
@@ -102,40 +120,50 @@ class LauncherTest : public ::testing::Test {
             if (simple.contains(token[0])) {
                 put(t, simple.at(token[0]).first, simple.at(token[0]).second);
             } else if (token[0] == 'L') {
-                // The release, the log location, Return on the quit button; in a
-                // command-line mode its start and request; the argument report; the
-                // exit timer of a command-line mode.
-                const std::string flag = flags.empty() ? "" : flags[0];
-                const std::string start = flag == "-install"     ? "installing driver"
-                                          : flag == "-uninstall" ? "uninstalling driver"
-                                                                 : "installing driver interactive";
+                // The launch as the table of modes has it: the release; a -status
+                // query, or the log location, Return on the quit button, and in a
+                // mode that changes the extension its start, request, -wait's
+                // deadline and restart; the argument report; the exit timer.
+                std::vector<std::string> args{std::string(fake::FakePlatform::programPath)};
+                args.insert(args.end(), flags.begin(), flags.end());
+                const launcher::CommandLine line = launcher::readCommandLine(args);
+                const launcher::LaunchMode* mode = line.mode;
                 put("0", "Stdout", "Running on Ventura or greater\n");
                 put("0", "Release",
                     "This version only runs on macOS Ventura and above. If you upgrade, please "
                     "check for a new version");
+                if (mode != nullptr && !mode->changesExtension()) {
+                    put("0", "Submit", "properties " + dext() + " app main");
+                    continue;
+                }
                 if (!has("quiet")) {
                     put("0", "Log",
                         "file URL = %s | file://" + fake.home() + "/veltrinLogFile.txt");
                 }
                 put("0", "Key", "\r");
-                if (!flag.empty()) {
-                    put("0", "Log", "Start:" + start + "\n");
-                    put("0", "ActivityLog", "Start:" + start + "\n");
-                    put("0", "Status", start);
-                    submit("1", flag != "-uninstall");
-                    if (flag == "-installInteractive") {
+                if (mode != nullptr) {
+                    put("0", "Log", std::string(mode->start.text()));
+                    put("0", "ActivityLog", std::string(mode->start.text()));
+                    put("0", "Status", std::string(mode->statusText()));
+                    submit("1", mode->action != launcher::ModeAction::deactivate);
+                    if (line.waitSeconds != 0) {
+                        put("1", "Scheduled", "#1 " + std::to_string(line.waitSeconds) + " other");
+                    }
+                    if (mode->action == launcher::ModeAction::activateAndRestart) {
                         put("1", "Restart", "");
                     }
                 }
-                const std::string s = flag.empty() ? "0" : "1";
+                const std::string s = mode == nullptr ? "0" : "1";
                 put(s, "Log", "Info:Command arguments=");
                 put(s, "ActivityLog", "Info:Command arguments=");
-                put(s, "Stdout",
-                    "[\"" + std::string(fake::FakePlatform::programPath) +
-                        (flag.empty() ? "" : "\", \"" + flag) + "\"]\n");
-                if (!flag.empty()) {
-                    put("1", "Scheduled", "#1 5 app");
+                put(s, "Stdout", launcher::argumentReportLine(args));
+                if (mode != nullptr) {
+                    put("1", "Scheduled", line.waitSeconds != 0 ? "#2 5 app" : "#1 5 app");
                 }
+            } else if (token[0] == 'H') {
+                put(t, "Stdout", launcher::helpText());
+            } else if (token[0] == 'V') {
+                put(t, "Stdout", launcher::statusReport(dext(), versions(f[1])).lines);
             } else if (token[0] == 'G') {
                 const std::string name = f[1] == "BigSur" ? "Big Sur" : f[1];
                 put(t, "Stdout", "Running on " + name + "\n");

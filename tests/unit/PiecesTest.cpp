@@ -1,15 +1,17 @@
 // The small pieces on their own: the log formatter, the file URL, the argument
-// report and the flag selection.
+// report, the command line, -status's report and the README's reference.
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <fstream>
 #include <string>
 #include <vector>
 
+#include "LauncherTest.hpp"
 #include "platform/UnifiedLog.hpp"
 #include "veltrin_Driverkit_Launcher/ArgumentReport.hpp"
+#include "veltrin_Driverkit_Launcher/FailureAdvice.hpp"
 #include "veltrin_Driverkit_Launcher/FileURL.hpp"
-#include "veltrin_Driverkit_Launcher/LaunchMode.hpp"
 
 namespace {
 
@@ -62,22 +64,71 @@ TEST(ArgumentReport, QuotesEachArgumentAndEscapesWhatMustNotShow) {
               "\"\\x{F4}\\x{90}\\x{80}\\x{80}\", \"\\x{80}z\"]\n");
 }
 
-// The first of -install, -uninstall, -installInteractive present wins, exactly
-// spelt, anywhere, the program path included.
-TEST(SelectLaunchMode, TheFirstFlagInTestOrderWins) {
-    using enum launcher::LaunchMode;
-    const std::vector<std::pair<std::vector<std::string>, launcher::LaunchMode>> rows{
-        {{"p", "-uninstall", "-install"}, install},
-        {{"p", "-installInteractive", "-install"}, install},
-        {{"p", "-installInteractive", "-uninstall"}, uninstall},
-        {{"p", "x", "-installInteractive", "y"}, installInteractive},
-        {{"-uninstall"}, uninstall},
-        {{}, interactive},
+// The first listed flag present wins, exactly spelt, anywhere, the program path
+// included; -wait takes whole seconds and goes with -install and -uninstall only.
+TEST(ReadCommandLine, TheFirstListedFlagWinsAndWaitTakesWholeSeconds) {
+    struct Row {
+        std::vector<std::string> arguments;
+        std::string_view flag;  // empty: interactive use
+        long wait = 0;          // -1: a usage error
+    };
+    const std::vector<Row> rows{
+        {{"p", "-uninstall", "-install"}, "-install"},
+        {{"p", "-installInteractive", "-uninstall"}, "-uninstall"},
+        {{"p", "x", "-installInteractive", "y"}, "-installInteractive"},
+        {{"-help", "-status"}, "-status"},
+        {{}, ""},
         {{"p", "-Install", "--install", "-install ", "install", "-install=1", "-uninstal",
-          "-installinteractive", std::string("-install\0", 9)},
-         interactive}};
-    for (const auto& [arguments, mode] : rows) {
-        EXPECT_EQ(launcher::selectLaunchMode(arguments), mode) << arguments.size();
+          "-installinteractive", "-Status", std::string("-install\0", 9)},
+         ""},
+        {{"p", "-wait", "86400", "-uninstall"}, "-uninstall", 86400},
+        {{"p", "-install", "-wait", "1", "-wait", "x"}, "-install", 1},
+        {{"p", "-install", "-wait"}, "-install", -1},
+        {{"p", "-installInteractive", "-wait", "5"}, "-installInteractive", -1},
+        {{"p", "-status", "-wait", "5"}, "-status", -1},
+        {{"p", "-wait", "5"}, "", -1},
+    };
+    for (const auto& [arguments, flag, wait] : rows) {
+        const launcher::CommandLine line = launcher::readCommandLine(arguments);
+        EXPECT_EQ(line.mode != nullptr ? line.mode->flag : "", flag) << arguments.size();
+        EXPECT_EQ(line.usageError.empty() ? line.waitSeconds : -1, wait) << flag;
+    }
+    for (const char* seconds :
+         {"0", "86401", "-5", "+5", " 5", "5s", "", "1e3", "99999999999999999999"}) {
+        EXPECT_NE(launcher::readCommandLine({"-install", "-wait", seconds}).usageError, "")
+            << seconds;
+    }
+}
+
+// A line per version in the service's order; the first state present of enabled,
+// restart (uninstalling, disabled) and approval decides the status.
+TEST(StatusReport, OneLinePerVersionAndTheFirstStatePresentDecides) {
+    using launcher::statusReport;
+    for (const auto& [states, status] : std::vector<std::pair<std::string, int>>{
+             {"", 6}, {"a", 4}, {"d", 3}, {"au", 3}, {"ue", 0}, {"ade", 0}}) {
+        EXPECT_EQ(statusReport("i", LauncherTest::versions(states)).exitStatus, status) << states;
+    }
+    std::vector<platform::ExtensionProperties> all = LauncherTest::versions("ed");
+    all[0].isAwaitingUserApproval = all[0].isUninstalling = true;
+    EXPECT_EQ(statusReport("i", all).lines, LauncherTest::dext() + " 1.1 (1) uninstalling\n" +
+                                                LauncherTest::dext() + " 1.2 (2) disabled\n");
+    EXPECT_EQ(statusReport("i", {}).lines, "No version of i is known.\n");
+}
+
+// The README's reference is the program's own: the -help text as it stands, and
+// one troubleshooting row per error code with its sentence; other errors get none.
+TEST(Documentation, TheReadmeHoldsTheHelpAndEveryFailureSentence) {
+    std::ifstream file(VELTRIN_README);
+    const std::string readme{std::istreambuf_iterator<char>(file), {}};
+    EXPECT_NE(readme.find("```text\n" + launcher::helpText() + "```\n"), std::string::npos);
+    for (const launcher::FailureAdvice& row : launcher::failureAdviceTable()) {
+        const std::string line = "| " + std::to_string(row.code) + " | `" + std::string(row.name) +
+                                 "` | " + std::string(row.sentence) + " |\n";
+        EXPECT_NE(readme.find(line), std::string::npos) << line;
+    }
+    for (const platform::Error& other : {platform::Error{"NSPOSIXErrorDomain", 1, ""},
+                                         platform::Error{"OSSystemExtensionErrorDomain", 14, ""}}) {
+        EXPECT_TRUE(launcher::adviceFor(other).ends_with("the system log may say more.\n"));
     }
 }
 

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "LauncherTest.hpp"
+#include "veltrin_Driverkit_Launcher/FailureAdvice.hpp"
 
 namespace {
 
@@ -13,9 +14,11 @@ struct Scenario {
     const char* name;
     std::vector<std::string> flags;
     // tN: run to second N; rN: completion with result N (r0 success, r1 after reboot);
-    // fail:D, approve, swap:E:N: the other answers to request 0; load, disable, quit.
+    // fail:D, approve, swap:E:N, found:states: the other answers to request 0 (states
+    // as LauncherTest::versions has them); load, disable, quit.
     const char* script;
     const char* expected;  // LauncherTest::expand's notation
+    int status = 0;        // the exit status the run ends with
     platform::OperatingSystemVersion release{13, 0, 0};
     std::string options{};  // one of LauncherTest::expand's: quiet or bare, also set up
 };
@@ -36,6 +39,8 @@ class ScenarioTest : public LauncherTest, public ::testing::WithParamInterface<S
                 fake.answerFailed(0, rest);
             } else if (word == "approve") {
                 fake.answerNeedsApproval(0);
+            } else if (word == "found") {
+                fake.answerFoundProperties(0, versions(rest));
             } else if (word == "swap") {
                 fake.answerReplacement(0, rest.substr(0, rest.find(':')),
                                        rest.substr(rest.find(':') + 1));
@@ -62,16 +67,27 @@ TEST_P(ScenarioTest, TraceOfEverySink) {
     fake.launch(row.flags);
     play(row.script);
     EXPECT_EQ(fake::lines(fake.trace()), fake::lines(expand(row.expected, row.flags, row.options)));
+    EXPECT_EQ(fake.exitStatus, row.status);
     // Only a script's user, who has no window, hears on standard error how to
-    // approve, once for each time the service asks.
-    const std::string_view expected(row.flags.empty() ? "" : row.expected);
-    EXPECT_EQ(fake.approvalInstructions,
-              std::vector<std::string>(static_cast<std::size_t>(std::ranges::count(expected, 'A')),
-                                       dext()));
+    // approve and what to do about a failure, each time; or what is wrong with
+    // the command line.
+    const launcher::CommandLine line = launcher::readCommandLine(fake.processArguments());
+    std::string err = line.usageError;
+    for (const char token : std::string_view(launcher::commandLineMode ? row.expected : "")) {
+        err += token == 'A'   ? platform::approvalHint(dext())
+               : token == 'F' ? launcher::adviceFor({"OSSystemExtensionErrorDomain", 1, ""})
+                              : "";
+    }
+    if (!launcher::statusQuery) {
+        EXPECT_EQ(fake.standardError, err);
+    }
+    const auto* mode = line.mode;
+    EXPECT_EQ(fake.windowShown, row.status != 2 && (mode == nullptr || mode->changesExtension()));
 }
 
 const std::vector<std::string> install{"-install"}, uninstall{"-uninstall"},
-    interactiveInstall{"-installInteractive"}, none{};
+    interactiveInstall{"-installInteractive"}, none{}, installWait{"-install", "-wait", "30"},
+    uninstallWait{"-uninstall", "-wait", "3"}, status{"-status"};
 
 INSTANTIATE_TEST_SUITE_P(
     Runs, ScenarioTest,
@@ -82,17 +98,20 @@ INSTANTIATE_TEST_SUITE_P(
                  none,
                  "load disable t2 r0 r-1 fail:denied approve swap:2:1",
                  "L Na0 Nd0 S2 U3:-1 F4:denied A5 P5:2:1 a6",
+                 0,
                  {15, 1, 0}},
-        Scenario{"Monterey0", install, "", "G0:Monterey", {12, 0, 0}},
+        Scenario{"Monterey0", install, "", "G0:Monterey", 0, {12, 0, 0}},
         Scenario{"BigSurAnswersReachNoActivityLog",
                  install,
                  "load t2 fail:x",
                  "G0:BigSur Na0 F2:x",
+                 0,
                  {11, 7, 0}},
         Scenario{"AfterRebootThenTheLeastResultWithDefaultLogTypeOff",
                  uninstall,
                  "t2 r1 t4 r-9223372036854775808",
                  "L R2 T3:2 U4:-9223372036854775808 T4:3 X6:1 Q6",
+                 0,
                  {13, 0, 0},
                  "quiet"},
         Scenario{"UnexpectedMaxStaysOpen", interactiveInstall, "t2 r9223372036854775807",
@@ -111,8 +130,28 @@ INSTANTIATE_TEST_SUITE_P(
                  install,
                  "t2 fail:gone r5 approve swap:1:2",
                  "L F2:gone T3:2 U3:5 T3:3 A4 I4:3 P4:1:2 a5 X6:1 Q6",
+                 0,
                  {13, 0, 0},
-                 "bare"}),
+                 "bare"},
+        // -wait: the exit timer before the outcome ends nothing; the outcome does,
+        // through its pause and timer, also after an approval; else the deadline.
+        Scenario{"WaitEndsAfterAnOutcomeOnly", installWait, "t10 r1", "L X6:2 R10 T11:3 X16:3 Q16",
+                 3},
+        Scenario{"WaitedFailureAfterApprovalStillEnds", installWait, "t2 approve t4 fail:x",
+                 "L A2 I2:2 F4:x T5:3 X10:3 Q10", 1},
+        Scenario{"WaitDeadlineAfterApproval", installWait, "t2 approve", "L A2 I2:2 X31:1 Q31", 4},
+        Scenario{"WaitDeadlineWithoutAnswer", uninstallWait, "", "L X4:1 Q4", 1},
+        Scenario{"WaitQuitAfterACompletionSaysIt", uninstallWait, "t2 r0 quit", "L S2 T3:3 B3", 0},
+        Scenario{"WaitOnAReleaseNotServed", installWait, "", "G0:Monterey Q0", 5, {12, 7, 6}},
+        // A properties request's end, if it comes, is not its answer.
+        Scenario{"StatusOfTwoVersions", status, "r0 found:du", "L V0:du Q0", 3},
+        Scenario{"StatusQueryFailed", status, "fail:x", "L Q0", 1},
+        Scenario{"HelpAfterAnyOtherArgument", {"x", "--help"}, "", "H0 Q0"},
+        Scenario{"WaitWithInteractiveInstallIsAUsageError",
+                 {"-installInteractive", "-wait", "5"},
+                 "",
+                 "Q0",
+                 2}),
     [](const auto& row) { return std::string(row.param.name); });
 
 // The last: a mebibyte of percent signs, each a directive if anything read it as a format.

@@ -5,8 +5,10 @@
 #import <SystemExtensions/SystemExtensions.h>
 
 #include <string>
+#include <vector>
 
 #include "Retention.h"
+#include "ServiceDecisions.hpp"
 #include "StandInRequest.hpp"
 
 NSString* const OSSystemExtensionErrorDomain = @"OSSystemExtensionErrorDomain";
@@ -16,10 +18,13 @@ NSString* const OSSystemExtensionErrorDomain = @"OSSystemExtensionErrorDomain";
 @end
 
 @interface OSSystemExtensionRequest (StandIn)
++ (instancetype)requestForExtension:(NSString*)identifier
+                               kind:(platform::RequestKind)kind
+                              queue:(dispatch_queue_t)queue;
 - (instancetype)initWithIdentifier:(NSString*)identifier
-                        activation:(BOOL)activation
+                              kind:(platform::RequestKind)kind
                              queue:(dispatch_queue_t)queue;
-- (BOOL)activation;
+- (platform::RequestKind)kind;
 @end
 
 namespace {
@@ -59,6 +64,26 @@ class Forwarder final : public platform::SystemExtensionRequestDelegate {
     void requestNeedsUserApproval(platform::SystemExtensionRequest&) override {
         [[request_ delegate] requestNeedsUserApproval:request_];
     }
+    void requestFoundProperties(
+        platform::SystemExtensionRequest&,
+        const std::vector<platform::ExtensionProperties>& properties) override {
+        @autoreleasepool {
+            NSMutableArray* found = [NSMutableArray array];
+            for (const platform::ExtensionProperties& version : properties) {
+                OSSystemExtensionProperties* made =
+                    [[OSSystemExtensionProperties alloc] initWithProperties:version];
+                [found addObject:made];
+#if !__has_feature(objc_arc)
+                [made release];
+#endif
+            }
+            id<OSSystemExtensionRequestDelegate> delegate = [request_ delegate];
+            if ([delegate respondsToSelector:@selector(request:foundProperties:)]) {
+                [delegate request:request_ foundProperties:found];
+            }
+        }
+        delete this;
+    }
     platform::ReplacementAction requestActionForReplacingExtension(
         platform::SystemExtensionRequest&, const platform::ExtensionProperties& existing,
         const platform::ExtensionProperties& replacement) override {
@@ -86,6 +111,9 @@ class Forwarder final : public platform::SystemExtensionRequestDelegate {
 @synthesize bundleIdentifier = _bundleIdentifier;
 @synthesize bundleVersion = _bundleVersion;
 @synthesize bundleShortVersion = _bundleShortVersion;
+@synthesize isEnabled = _isEnabled;
+@synthesize isAwaitingUserApproval = _isAwaitingUserApproval;
+@synthesize isUninstalling = _isUninstalling;
 
 - (instancetype)initWithProperties:(const platform::ExtensionProperties&)properties {
     self = [super init];
@@ -93,6 +121,9 @@ class Forwarder final : public platform::SystemExtensionRequestDelegate {
         _bundleIdentifier = VELTRIN_RETAIN(fromUtf8(properties.bundleIdentifier));
         _bundleVersion = VELTRIN_RETAIN(fromUtf8(properties.bundleVersion));
         _bundleShortVersion = VELTRIN_RETAIN(fromUtf8(properties.bundleShortVersion));
+        _isEnabled = properties.isEnabled;
+        _isAwaitingUserApproval = properties.isAwaitingUserApproval;
+        _isUninstalling = properties.isUninstalling;
     }
     return self;
 }
@@ -111,41 +142,50 @@ class Forwarder final : public platform::SystemExtensionRequestDelegate {
 @synthesize delegate = _delegate;
 @synthesize identifier = _identifier;
 
-+ (instancetype)activationRequestForExtension:(NSString*)identifier queue:(dispatch_queue_t)queue {
++ (instancetype)requestForExtension:(NSString*)identifier
+                               kind:(platform::RequestKind)kind
+                              queue:(dispatch_queue_t)queue {
     OSSystemExtensionRequest* made = [[self alloc] initWithIdentifier:identifier
-                                                           activation:YES
+                                                                 kind:kind
                                                                 queue:queue];
 #if !__has_feature(objc_arc)
     [made autorelease];
 #endif
     return made;
+}
+
++ (instancetype)activationRequestForExtension:(NSString*)identifier queue:(dispatch_queue_t)queue {
+    return [self requestForExtension:identifier kind:platform::RequestKind::activation queue:queue];
 }
 
 + (instancetype)deactivationRequestForExtension:(NSString*)identifier
                                           queue:(dispatch_queue_t)queue {
-    OSSystemExtensionRequest* made = [[self alloc] initWithIdentifier:identifier
-                                                           activation:NO
-                                                                queue:queue];
-#if !__has_feature(objc_arc)
-    [made autorelease];
-#endif
-    return made;
+    return [self requestForExtension:identifier
+                                kind:platform::RequestKind::deactivation
+                               queue:queue];
+}
+
++ (instancetype)propertiesRequestForExtension:(NSString*)identifier queue:(dispatch_queue_t)queue {
+    return [self requestForExtension:identifier kind:platform::RequestKind::properties queue:queue];
 }
 
 - (instancetype)initWithIdentifier:(NSString*)identifier
-                        activation:(BOOL)activation
+                              kind:(platform::RequestKind)kind
                              queue:(dispatch_queue_t)queue {
     self = [super init];
     if (self != nil) {
         _identifier = [identifier copy];
-        _activation = activation;
+        _activation = kind == platform::RequestKind::activation;
+        _properties = kind == platform::RequestKind::properties;
         _queue = queue;
     }
     return self;
 }
 
-- (BOOL)activation {
-    return _activation;
+- (platform::RequestKind)kind {
+    return _properties   ? platform::RequestKind::properties
+           : _activation ? platform::RequestKind::activation
+                         : platform::RequestKind::deactivation;
 }
 
 - (void)dealloc {
@@ -169,11 +209,14 @@ class Forwarder final : public platform::SystemExtensionRequestDelegate {
 // The stand-in answers on the main queue, the only queue the launcher gives.
 - (void)submitRequest:(OSSystemExtensionRequest*)request {
     auto standIn = std::make_shared<sysext::StandInRequest>(
-        [request activation] ? platform::RequestKind::activation
-                             : platform::RequestKind::deactivation,
-        std::string([[request identifier] UTF8String]), platform::mainQueue());
+        [request kind], std::string([[request identifier] UTF8String]), platform::mainQueue());
     standIn->setDelegate(new Forwarder(request));
     sysext::submitToStandIn(std::move(standIn));
 }
 
 @end
+
+// The stand-in's control tool plays the system settings here.
+std::string platform::approvalHint(std::string_view extensionIdentifier) {
+    return sysext::approvalHint(extensionIdentifier);
+}

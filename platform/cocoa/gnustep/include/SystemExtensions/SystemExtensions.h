@@ -39,10 +39,17 @@ typedef NS_ENUM(NSInteger, OSSystemExtensionReplacementAction) {
     NSString* _bundleIdentifier;
     NSString* _bundleVersion;
     NSString* _bundleShortVersion;
+    BOOL _isEnabled;
+    BOOL _isAwaitingUserApproval;
+    BOOL _isUninstalling;
 }
 @property(readonly, copy) NSString* bundleIdentifier;
 @property(readonly, copy) NSString* bundleVersion;
 @property(readonly, copy) NSString* bundleShortVersion;
+// macOS 12 and later.
+@property(readonly) BOOL isEnabled;
+@property(readonly) BOOL isAwaitingUserApproval;
+@property(readonly) BOOL isUninstalling;
 @end
 
 @class OSSystemExtensionRequest;
@@ -55,6 +62,10 @@ typedef NS_ENUM(NSInteger, OSSystemExtensionReplacementAction) {
 - (void)request:(OSSystemExtensionRequest*)request
     didFinishWithResult:(OSSystemExtensionRequestResult)result;
 - (void)request:(OSSystemExtensionRequest*)request didFailWithError:(NSError*)error;
+@optional
+// macOS 12 and later: the answer to a properties request.
+- (void)request:(OSSystemExtensionRequest*)request
+    foundProperties:(NSArray<OSSystemExtensionProperties*>*)properties;
 @end
 
 // The delegate is weak, as on the platform, where the runtime has weak
@@ -72,10 +83,13 @@ typedef NS_ENUM(NSInteger, OSSystemExtensionReplacementAction) {
     VELTRIN_DELEGATE_IVAR _delegate;
     NSString* _identifier;
     BOOL _activation;
+    BOOL _properties;
     dispatch_queue_t _queue;
 }
 + (instancetype)activationRequestForExtension:(NSString*)identifier queue:(dispatch_queue_t)queue;
 + (instancetype)deactivationRequestForExtension:(NSString*)identifier queue:(dispatch_queue_t)queue;
+// macOS 12 and later.
++ (instancetype)propertiesRequestForExtension:(NSString*)identifier queue:(dispatch_queue_t)queue;
 @property(VELTRIN_DELEGATE_OWNERSHIP) id<OSSystemExtensionRequestDelegate> delegate;
 @property(readonly) NSString* identifier;
 @end

@@ -1,14 +1,15 @@
 // Straight to the descriptor, with no stdio buffer in between: a script that
 // reads the launcher through a pipe sees each line the moment it is written,
-// also while the application stays open for minutes afterwards.
+// also while the application stays open for minutes afterwards. Bytes as they
+// stand, never a format, and a quit signal ends a write to a reader that
+// stopped reading.
 #include <unistd.h>
 
 #include <cstdio>
-#include <string>
 
+#include "QuitSignalPipe.hpp"
+#include "WriteUnlessQuit.hpp"
 #include "platform/Host.hpp"
-#include "platform/posix/QuitSignalPipe.hpp"
-#include "platform/posix/WriteUnlessQuit.hpp"
 
 namespace platform {
 
@@ -18,10 +19,8 @@ void writeStandardOutput(std::string_view bytes) {
     posix::writeUnlessQuit(STDOUT_FILENO, bytes, posix::quitSignalDescriptor());
 }
 
-void writeApprovalInstructions(std::string_view extensionIdentifier) {
-    std::string line = "To approve the extension, run: sysextctl approve ";
-    line.append(extensionIdentifier).append("\n");
-    posix::writeUnlessQuit(STDERR_FILENO, line, posix::quitSignalDescriptor());
+void writeStandardError(std::string_view bytes) {
+    posix::writeUnlessQuit(STDERR_FILENO, bytes, posix::quitSignalDescriptor());
 }
 
 }  // namespace platform
