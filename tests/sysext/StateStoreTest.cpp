@@ -55,7 +55,7 @@ TEST(StateStoreProcesses, AWriterKilledMidUpdateOrManyAtOnceLoseNothing) {
     const pid_t child = ::fork();
     if (child == 0) {
         auto lock = StateLock::acquire(home.paths(), LockMode::exclusive);
-        writeStagedState(home.paths(), "veltrin-sysext-state 1\nrelease 1");
+        writeStagedState(*lock, "veltrin-sysext-state 1\nrelease 1");
         ::raise(SIGKILL);
     }
     EXPECT_TRUE(WIFSIGNALED(exitStatusOf(child)));
