@@ -4,13 +4,20 @@
 // to the launcher's own delegate. Quit's action in the layout is terminate:.
 #import <AppKit/AppKit.h>
 
+#include <cstdlib>
 #include <memory>
 #include <string>
 
 #include "QuitSignals.h"
 #include "Retention.h"
 #include "platform/Application.hpp"
+#include "platform/posix/ProcessArguments.hpp"
 #include "platform/posix/QuitSignalPipe.hpp"
+#ifdef GNUSTEP
+#include <unistd.h>
+
+#include "platform/text/EscapedText.hpp"
+#endif
 
 namespace {
 
@@ -126,13 +133,70 @@ AppDelegate* layoutDelegate = nil;
     (void)sender;
     return NO;
 }
+// Arguments are the launcher's to report, never documents. GNUstep takes every
+// bare word of the command line (and -NSOpen, -GSFilePath) for a file to open,
+// and with no one to open it an alert would halt the launch; macOS would do the
+// same but for NSTreatUnknownArgumentsAsOpen below. Nothing is opened, nothing said.
+- (void)application:(NSApplication*)sender openFiles:(NSArray*)filenames {
+    (void)filenames;
+    [sender replyToOpenOrPrint:NSApplicationDelegateReplyCancel];
+}
+- (BOOL)application:(NSApplication*)sender openFile:(NSString*)filename {
+    (void)sender;
+    (void)filename;
+    return NO;
+}
 
 @end
+
+namespace {
+
+#ifdef GNUSTEP
+// GNUstep decodes the command line and the environment with its default C-string
+// encoding the first time anything asks for them, and raises at a byte sequence
+// that the encoding rejects: the program ends before it has started (macOS falls
+// back to Latin-1 there). When something is not UTF-8, GNUstep is given Latin-1,
+// which takes every byte, before it decodes anything; the launcher's own bytes
+// (arguments, home directory) never pass through it.
+void letGnustepDecodeAnyBytes(int argc, const char* const* argv) {
+    bool allUtf8 = true;
+    for (int i = 0; i < argc && argv[i] != nullptr; ++i) {
+        allUtf8 = allUtf8 && platform::text::isWellFormedUtf8(argv[i]);
+    }
+    for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+        allUtf8 = allUtf8 && platform::text::isWellFormedUtf8(*entry);
+    }
+    if (allUtf8) {
+        return;
+    }
+    const char* const name = "GNUSTEP_STRING_ENCODING";
+    const char* given = std::getenv(name);
+    const std::string previous = given != nullptr ? given : "";
+    ::setenv(name, "NSISOLatin1StringEncoding", 1);
+    static_cast<void>([NSString defaultCStringEncoding]);  // read once, and kept
+    if (given != nullptr) {
+        ::setenv(name, previous.c_str(), 1);
+    } else {
+        ::unsetenv(name);
+    }
+}
+#endif
+
+}  // namespace
 
 namespace platform {
 
 int applicationMain(int argc, char** argv) {
+    posix::rememberProcessArguments(argc, argv);
+#ifdef GNUSTEP
+    letGnustepDecodeAnyBytes(argc, argv);
+#endif
     installQuitSignals();
+    @autoreleasepool {
+        // AppKit reads this default as a string.
+        [[NSUserDefaults standardUserDefaults]
+            registerDefaults:@{@"NSTreatUnknownArgumentsAsOpen" : @"NO"}];
+    }
     return NSApplicationMain(argc, const_cast<const char**>(argv));
 }
 
