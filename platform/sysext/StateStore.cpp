@@ -89,9 +89,11 @@ Expected<int> openStateDirectory(const StatePaths& paths) {
         ::open(paths.directory.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (directory.get() < 0) {
         const int why = errno;
+        struct stat link {};
+        const bool isLink = ::lstat(paths.directory.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
         return Failure{"Cannot use the system extension state directory " +
                        quoted(paths.directory) + ": " +
-                       (why == ELOOP ? "it is a symbolic link" : systemError(why)) + advice};
+                       (isLink ? "it is a symbolic link" : systemError(why)) + advice};
     }
     struct stat status {};
     if (::fstat(directory.get(), &status) != 0) {

@@ -5,6 +5,9 @@
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
+#include <tuple>
+#include <vector>
 
 #include "ScratchStateHome.hpp"
 
@@ -41,6 +44,67 @@ TEST(StateStore, LivesUnderXdgStateHomeThenHomeAndWritesOnlyChanges) {
     ::unsetenv("XDG_STATE_HOME");
     ::setenv("HOME", "", 1);
     EXPECT_NE(locateStatePaths().error().find("XDG_STATE_HOME"), std::string::npos);
+}
+
+// Root on a directory that someone else controls writes nowhere a link points:
+// neither the directory nor a file in it is reached through one, and a directory
+// that is not the user's alone is refused outright, as ssh refuses ~/.ssh.
+TEST(StateStore, NeverFollowsALinkAndRefusesADirectoryOthersControl) {
+    ScratchStateHome home;
+    const StatePaths paths = home.paths();
+    const std::filesystem::path victim = home.root() / "victim";
+    const auto linkedAs = [&](const char* name) {
+        return [&paths, &victim, name] {
+            std::filesystem::create_directories(paths.directory);
+            std::filesystem::create_symlink(victim, paths.directory / name);
+        };
+    };
+    const auto directoryWithMode = [&](std::filesystem::perms mode) {
+        return [&paths, mode] {
+            std::filesystem::create_directories(paths.directory);
+            std::filesystem::permissions(paths.directory, mode);
+        };
+    };
+    const std::vector<std::tuple<const char*, std::function<void()>, std::string>> rows{
+        {"directory",
+         [&] {
+             std::filesystem::create_directories(paths.directory.parent_path());
+             std::filesystem::create_directory(victim);
+             std::filesystem::create_directory_symlink(victim, paths.directory);
+         },
+         "directory \"" + paths.directory.string() + "\": it is a symbolic link."},
+        {"state", linkedAs("state"), "cannot be used: it is a symbolic link."},
+        {"lock", linkedAs("state.lock"), "lock file"},
+        {"staged", linkedAs("state.new"), ""},
+        {"group-writable",
+         directoryWithMode(std::filesystem::perms::owner_all | std::filesystem::perms::group_all),
+         "others may write to it (mode 0770)"},
+        {"someone else's",
+         [&] {
+             std::filesystem::create_directories(paths.directory);
+             if (::geteuid() == 0) {
+                 ASSERT_EQ(::chown(paths.directory.c_str(), 1, 1), 0);
+             }
+         },
+         ::geteuid() == 0 ? "it belongs to user 1, not to you (user 0)" : ""},
+    };
+    for (const auto& [name, arrange, refusal] : rows) {
+        SCOPED_TRACE(name);
+        std::filesystem::remove_all(paths.directory);
+        std::filesystem::remove_all(victim);
+        arrange();
+        const auto problem =
+            StateStore(paths).updateWith([](ServiceState& s) { s.busy.insert("com.a.b"); });
+        if (refusal.empty()) {
+            EXPECT_FALSE(problem) << *problem;
+        } else {
+            ASSERT_TRUE(problem);
+            EXPECT_NE(problem->find(refusal), std::string::npos) << *problem;
+        }
+        EXPECT_TRUE(!std::filesystem::exists(victim) ||
+                    (std::filesystem::is_directory(victim) && std::filesystem::is_empty(victim)))
+            << "written through a link";
+    }
 }
 
 // A writer killed after staging its update, half of it, as a crash or a kill

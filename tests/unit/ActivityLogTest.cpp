@@ -4,9 +4,11 @@
 // of it, with what the file held left as it was. (Several processes appending
 // at once: tests/load.)
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -82,6 +84,8 @@ class FaultTest : public LauncherTest, public ::testing::WithParamInterface<Faul
 TEST_P(FaultTest, RunCarriesOnAndTheFileKeepsWhatItHeld) {
     const Fault& fault = GetParam();
     const std::string path = fake.activityLogPath();
+    rlimit fileSize{};
+    ::getrlimit(RLIMIT_FSIZE, &fileSize);
     cannotFreeze.clear();
     fault.before(path);
     fake.clearTrace();
@@ -92,6 +96,7 @@ TEST_P(FaultTest, RunCarriesOnAndTheFileKeepsWhatItHeld) {
     fake.answerFinished(0, 0);
     fake.runFor(3600);
     const auto bytes = fake.activityLogBytes();
+    ::setrlimit(RLIMIT_FSIZE, &fileSize);
     if (::geteuid() == 0) {
         std::system(("chattr -i '" + path + "' 2>/dev/null").c_str());
     }
@@ -124,6 +129,17 @@ INSTANTIATE_TEST_SUITE_P(
               false},
         Fault{"FifoWithoutReader", [](const std::string& p) { ::mkfifo(p.c_str(), 0600); }, none,
               false},
+        // Each line starts to fit and then cannot end: whole or absent, so absent.
+        Fault{"FileSizeLimit",
+              [](const std::string& p) {
+                  std::ofstream(p) << "before\n";
+                  static_cast<void>(std::signal(SIGXFSZ, SIG_IGN));
+                  rlimit limit{};
+                  ::getrlimit(RLIMIT_FSIZE, &limit);
+                  limit.rlim_cur = 7 + 30;
+                  ::setrlimit(RLIMIT_FSIZE, &limit);
+              },
+              none, false},
         Fault{"ReadOnly",
               [](const std::string& p) {
                   std::ofstream(p) << "before\n";
