@@ -5,7 +5,7 @@
 
 namespace platform::posix {
 
-void setExitStatus(int status);
+void setExitStatus(int value);
 int exitStatus();
 
 }  // namespace platform::posix

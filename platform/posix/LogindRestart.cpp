@@ -17,6 +17,7 @@
 #include <string_view>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "platform/Host.hpp"
 
@@ -50,16 +51,21 @@ void requestRestart() {
     if (gdbus.empty()) {
         return;
     }
-    const char* const argv[] = {"gdbus",
-                                "call",
-                                "--system",
-                                "--interactive",
-                                "--timeout=120",
-                                "--dest=org.freedesktop.login1",
-                                "--object-path=/org/freedesktop/login1",
-                                "--method=org.freedesktop.login1.Manager.Reboot",
-                                "true",
-                                nullptr};
+    std::vector<std::string> words{"gdbus",
+                                   "call",
+                                   "--system",
+                                   "--interactive",
+                                   "--timeout=120",
+                                   "--dest=org.freedesktop.login1",
+                                   "--object-path=/org/freedesktop/login1",
+                                   "--method=org.freedesktop.login1.Manager.Reboot",
+                                   "true"};
+    std::vector<char*> argv;
+    argv.reserve(words.size() + 1);
+    for (std::string& word : words) {
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
     // Between fork and exec only async-signal-safe calls: the launcher has threads.
     const pid_t child = ::fork();
     if (child == 0) {
@@ -72,7 +78,7 @@ void requestRestart() {
         static_cast<void>(std::signal(SIGPIPE, SIG_DFL));
         static_cast<void>(std::signal(SIGXFSZ, SIG_DFL));
         ::alarm(childLifetimeSeconds);
-        ::execv(gdbus.c_str(), const_cast<char* const*>(argv));
+        ::execv(gdbus.c_str(), argv.data());
         ::_exit(127);
     }
     if (child > 0) {

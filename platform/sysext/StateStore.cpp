@@ -110,7 +110,8 @@ Expected<int> openStateDirectory(const StatePaths& paths) {
     }
     if ((status.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
         char mode[8];
-        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(status.st_mode & 07777));
+        static_cast<void>(std::snprintf(mode, sizeof mode, "%04o",
+                                        static_cast<unsigned>(status.st_mode & 07777)));
         return Failure{refused + "others may write to it (mode " + mode +
                        "). It was not used; make it writable by you alone (chmod go-w " +
                        quoted(paths.directory) + ")."};
@@ -126,8 +127,9 @@ std::string describeHolders(int lock) {
         return "another process holds its lock";
     }
     char file[64];
-    std::snprintf(file, sizeof file, "%02x:%02x:%llu", ::major(status.st_dev),
-                  ::minor(status.st_dev), static_cast<unsigned long long>(status.st_ino));
+    static_cast<void>(std::snprintf(file, sizeof file, "%02x:%02x:%llu", ::major(status.st_dev),
+                                    ::minor(status.st_dev),
+                                    static_cast<unsigned long long>(status.st_ino)));
     std::set<long> holders;
     std::ifstream locks("/proc/locks");
     for (std::string line; std::getline(locks, line);) {
