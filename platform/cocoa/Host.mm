@@ -55,7 +55,8 @@ std::string stringFromCurrentDate(std::string_view dateFormat) {
         [formatter setDateFormat:[NSString stringWithUTF8String:std::string(dateFormat).c_str()]];
 #ifdef GNUSTEP
         // This Foundation finds its zone in its own defaults and files and never
-        // reads TZ; macOS, like the C library, takes the process's TZ first.
+        // reads TZ; macOS takes the zone that TZ names first. The C library's
+        // reading of TZ (a zone's name, or a rule) gives the offset of now.
         ::tzset();
         const std::time_t now = std::time(nullptr);
         std::tm local{};

@@ -50,6 +50,33 @@ TEST_F(LauncherTest, ActivityLogHandleIsOpenForReadingAndWritingInAppendMode) {
     EXPECT_EQ(flags & (O_ACCMODE | O_APPEND | O_CREAT), O_RDWR | O_APPEND);
 }
 
+// A line cut short by a file-size limit stays when another writer has appended
+// after it (here at the very moment the limit strikes): taking it back would
+// take the other writer's line too.
+rlimit unlimitedFileSize{};
+int otherWriter = -1;
+
+TEST_F(LauncherTest, ALineCutShortStaysWhenAnotherWriterAppendedAfterIt) {
+    fake.createActivityLog("before\n");
+    otherWriter = ::open(fake.activityLogPath().c_str(), O_WRONLY | O_APPEND);
+    ::getrlimit(RLIMIT_FSIZE, &unlimitedFileSize);
+    struct sigaction appendOther {};
+    appendOther.sa_handler = [](int) {
+        ::setrlimit(RLIMIT_FSIZE, &unlimitedFileSize);
+        static_cast<void>(::write(otherWriter, "other\n", 6));
+    };
+    struct sigaction saved {};
+    ::sigaction(SIGXFSZ, &appendOther, &saved);
+    rlimit limit = unlimitedFileSize;
+    limit.rlim_cur = 7 + 10;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    platform::fileHandleForAppending(fake.activityLogPath())->writeData("0123456789abcdef\r\n");
+    ::setrlimit(RLIMIT_FSIZE, &unlimitedFileSize);
+    ::sigaction(SIGXFSZ, &saved, nullptr);
+    ::close(otherWriter);
+    EXPECT_EQ(fake.activityLogBytes(), "before\n0123456789other\n");
+}
+
 // ---------------------------------------------------------------- a log that cannot be written,
 // whole runs
 
