@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <QApplication>
-#include <QScreen>
 #include <cerrno>
 #include <cstdlib>
 #include <optional>
