@@ -37,11 +37,6 @@ DROPPED = re.compile('DISPLAY|WAYLAND_DISPLAY|DBUS_.*|HOME|XAUTHORITY|SESSION_MA
 XDG = {'XDG_STATE_HOME': 'state', 'XDG_CONFIG_HOME': 'config', 'XDG_CACHE_HOME': 'cache',
        'XDG_DATA_HOME': 'data', 'XDG_RUNTIME_DIR': 'runtime'}
 TOOLS = {'PATH': E.get('PATH', '/usr/bin:/bin')}
-GNUSTEP_USER_FOLDERS = [('APPS', 'Applications'), ('ADMIN_APPS', 'Applications/Admin'),
-                        ('WEB_APPS', 'WebApplications'), ('TOOLS', 'Tools'), ('ADMIN_TOOLS', 'Tools/Admin'),
-                        ('LIBRARY', 'Library'), ('HEADERS', 'Library/Headers'), ('LIBRARIES', 'Library/Libraries'),
-                        ('DOC', 'Library/Documentation'), ('DOC_MAN', 'Library/Documentation/man'),
-                        ('DOC_INFO', 'Library/Documentation/info')]
 LOG_LINE = re.compile(r'(\d\d/\d\d/\d{4} \d\d:\d\d:\d\d):(.*?)\r\n', re.S)
 
 
@@ -282,7 +277,8 @@ class E2eTest(unittest.TestCase):
         # its gdnc under the case's own temporary directory.
         if GNUSTEP:
             user = self.root + '/gnustep'
-            folders = ''.join(f'GNUSTEP_USER_DIR_{key}={user}/{folder}\n' for key, folder in GNUSTEP_USER_FOLDERS)
+            folders = ''.join(f'{key}={user}/{folder}\n' for key, folder in
+                              re.findall(r'(?m)^(GNUSTEP_USER_DIR_\w+)=(.*)$', read('/etc/GNUstep/GNUstep.conf')))
             conf = write(self.root + '/GNUstep.conf', f'GNUSTEP_USER_CONFIG_FILE={user}/none.conf\n'
                          f'GNUSTEP_USER_DEFAULTS_DIR={user}/Defaults\n{folders}')
             write(user + '/Defaults/NSGlobalDomain.plist', '{ GSX11HandlesWindowDecorations = NO; }\n')

@@ -5,8 +5,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
-#include <functional>
-#include <tuple>
 #include <vector>
 
 #include "ScratchStateHome.hpp"
@@ -50,59 +48,47 @@ TEST(StateStore, LivesUnderXdgStateHomeThenHomeAndWritesOnlyChanges) {
 // neither the directory nor a file in it is reached through one, and a directory
 // that is not the user's alone is refused outright, as ssh refuses ~/.ssh.
 TEST(StateStore, NeverFollowsALinkAndRefusesADirectoryOthersControl) {
+    namespace fs = std::filesystem;
     ScratchStateHome home;
     const StatePaths paths = home.paths();
-    const std::filesystem::path victim = home.root() / "victim";
-    const auto linkedAs = [&](const char* name) {
-        return [&paths, &victim, name] {
-            std::filesystem::create_directories(paths.directory);
-            std::filesystem::create_symlink(victim, paths.directory / name);
-        };
+    const fs::path victim = home.root() / "victim";
+    const bool root = ::geteuid() == 0;
+    // A link in the state directory ("" : the directory itself is one), its mode, its owner.
+    struct Row {
+        const char* link;
+        fs::perms mode;
+        uid_t owner;
+        std::string refusal;
     };
-    const auto directoryWithMode = [&](std::filesystem::perms mode) {
-        return [&paths, mode] {
-            std::filesystem::create_directories(paths.directory);
-            std::filesystem::permissions(paths.directory, mode);
-        };
-    };
-    const std::vector<std::tuple<const char*, std::function<void()>, std::string>> rows{
-        {"directory",
-         [&] {
-             std::filesystem::create_directories(paths.directory.parent_path());
-             std::filesystem::create_directory(victim);
-             std::filesystem::create_directory_symlink(victim, paths.directory);
-         },
-         "directory \"" + paths.directory.string() + "\": it is a symbolic link."},
-        {"state", linkedAs("state"), "cannot be used: it is a symbolic link."},
-        {"lock", linkedAs("state.lock"), "lock file"},
-        {"staged", linkedAs("state.new"), ""},
-        {"group-writable",
-         directoryWithMode(std::filesystem::perms::owner_all | std::filesystem::perms::group_all),
-         "others may write to it (mode 0770)"},
-        {"someone else's",
-         [&] {
-             std::filesystem::create_directories(paths.directory);
-             if (::geteuid() == 0) {
-                 ASSERT_EQ(::chown(paths.directory.c_str(), 1, 1), 0);
-             }
-         },
-         ::geteuid() == 0 ? "it belongs to user 1, not to you (user 0)" : ""},
-    };
-    for (const auto& [name, arrange, refusal] : rows) {
-        SCOPED_TRACE(name);
-        std::filesystem::remove_all(paths.directory);
-        std::filesystem::remove_all(victim);
-        arrange();
+    for (const auto& [link, mode, owner, refusal] : std::vector<Row>{
+             {"", fs::perms::owner_all, 0, "\": it is a symbolic link."},
+             {"state", fs::perms::owner_all, 0, "cannot be used: it is a symbolic link."},
+             {"state.lock", fs::perms::owner_all, 0, "lock file"},
+             {"state.new", fs::perms::owner_all, 0, ""},
+             {nullptr, fs::perms::owner_all | fs::perms::group_all, 0,
+              "others may write to it (mode 0770)"},
+             {nullptr, fs::perms::owner_all, root ? 1U : 0U,
+              root ? "it belongs to user 1, not to you (user 0)" : ""}}) {
+        SCOPED_TRACE(link == nullptr ? refusal : link);
+        fs::remove_all(paths.directory);
+        fs::remove_all(victim);
+        fs::create_directories(paths.directory.parent_path());
+        if (link != nullptr && *link == '\0') {
+            fs::create_directory(victim);
+            fs::create_directory_symlink(victim, paths.directory);
+        } else {
+            fs::create_directory(paths.directory);
+            fs::permissions(paths.directory, mode);
+            if (link != nullptr) {
+                fs::create_symlink(victim, paths.directory / link);
+            }
+            ASSERT_TRUE(owner == 0 || ::chown(paths.directory.c_str(), owner, owner) == 0);
+        }
         const auto problem =
             StateStore(paths).updateWith([](ServiceState& s) { s.busy.insert("com.a.b"); });
-        if (refusal.empty()) {
-            EXPECT_FALSE(problem) << *problem;
-        } else {
-            ASSERT_TRUE(problem);
-            EXPECT_NE(problem->find(refusal), std::string::npos) << *problem;
-        }
-        EXPECT_TRUE(!std::filesystem::exists(victim) ||
-                    (std::filesystem::is_directory(victim) && std::filesystem::is_empty(victim)))
+        EXPECT_EQ(problem.has_value(), !refusal.empty()) << problem.value_or("");
+        EXPECT_NE(problem.value_or("").find(refusal), std::string::npos) << problem.value_or("");
+        EXPECT_TRUE(!fs::exists(victim) || (fs::is_directory(victim) && fs::is_empty(victim)))
             << "written through a link";
     }
 }
