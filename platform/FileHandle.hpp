@@ -11,8 +11,9 @@ class FileHandle {
   public:
     // Releasing the handle closes the file.
     virtual ~FileHandle() = default;
-    // Writes all bytes at the end of the file, continuing a short write; stops
-    // silently at the first error.
+    // Writes all bytes at the end of the file, continuing a short write. At the
+    // first error it stops silently and takes back the part it wrote, unless
+    // another writer has appended after it.
     virtual void writeData(std::string_view bytes) = 0;
 };
 

@@ -19,10 +19,14 @@ struct OperatingSystemVersion {
 bool isOperatingSystemAtLeastVersion(OperatingSystemVersion version);
 
 // Absolute path of the current user's home directory, as the platform reports it
-// to the application.
+// to the application. On Linux, whatever the toolkit: $HOME when it holds an
+// absolute path, else the user's entry in the password database, else "/", so
+// that the activity log never lands relative to the working directory. On macOS:
+// the application's home, which the sandbox makes its container.
 std::string homeDirectoryForCurrentUser();
 
-// Asks the machine to restart normally; the outcome is not reported.
+// Asks the machine to restart normally; the outcome is not reported. Returns at
+// once: a restart service that never answers cannot hold up the launcher.
 void requestRestart();
 
 // Writes the bytes to standard output as they stand (no format directives).

@@ -9,15 +9,15 @@ packages=(
     cmake g++ make pkg-config
     googletest libgtest-dev libgmock-dev
     qt6-base-dev qt6-base-dev-tools libgl-dev
-    dbus-daemon dbus-bin
+    # gdbus carries the restart request of both Linux builds.
+    dbus-daemon dbus-bin libglib2.0-bin
     xvfb xauth xdotool fonts-dejavu-core
     python3
     # Property lists read by a parser that is not ours.
     libplist-utils
-    # The macOS backend on GNUstep: clang 16 for Objective-C++ with gcc's runtime;
-    # gdbus carries its restart request.
+    # The macOS backend on GNUstep: clang 16 for Objective-C++ with gcc's runtime.
     clang-16 libobjc-12-dev gnustep-make libgnustep-base-dev libgnustep-gui-dev
-    gnustep-back0.29 gnustep-back0.29-cairo libglib2.0-bin
+    gnustep-back0.29 gnustep-back0.29-cairo
 )
 if [[ "${1:-}" == "--all" ]]; then
     # Hardening runs: sanitizers and fuzzers with clang, analysers, valgrind.

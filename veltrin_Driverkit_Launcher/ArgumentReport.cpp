@@ -1,131 +1,8 @@
-// Escapes inside a quoted argument, chosen so that every argument stays one
-// quoted item on one line and the original bytes can be read back:
-//   a double quote  ->  \"      a backslash  ->  \\ (two backslashes)
-//   NUL, TAB, LF, CR  ->  \0 \t \n \r
-//   any other C0 control, DEL, the C1 controls U+0080..U+009F and the line and
-//   paragraph separators U+2028, U+2029  ->  \u{X} (hex code point, no padding)
-//   a byte that is not part of well-formed UTF-8  ->  \x{HH}
-// Every other character, ASCII or not, is copied as its UTF-8 bytes.
 #include "ArgumentReport.hpp"
 
-#include <cstdint>
-#include <string_view>
+#include "platform/text/EscapedText.hpp"
 
 namespace launcher {
-
-namespace {
-
-constexpr char hexDigits[] = "0123456789ABCDEF";
-
-void appendHex(std::string& out, std::uint32_t value) {
-    char digits[8];
-    int count = 0;
-    do {
-        digits[count++] = hexDigits[value & 0xF];
-        value >>= 4;
-    } while (value != 0);
-    while (count > 0) {
-        out.push_back(digits[--count]);
-    }
-}
-
-void appendEscapedCodePoint(std::string& out, std::uint32_t codePoint) {
-    out.append("\\u{");
-    appendHex(out, codePoint);
-    out.push_back('}');
-}
-
-// Length of the well-formed UTF-8 sequence at the start of `bytes` and its code
-// point, or 0 when the first byte does not start one (overlong forms, surrogates
-// and values past U+10FFFF are not well-formed).
-std::size_t decodeUtf8(std::string_view bytes, std::uint32_t& codePoint) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
-    const unsigned char lead = byte(0);
-    std::size_t length = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        codePoint = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        codePoint = lead & 0x0F;
-        low = lead == 0xE0 ? 0xA0 : 0x80;
-        high = lead == 0xED ? 0x9F : 0xBF;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        codePoint = lead & 0x07;
-        low = lead == 0xF0 ? 0x90 : 0x80;
-        high = lead == 0xF4 ? 0x8F : 0xBF;
-    } else {
-        return 0;
-    }
-    if (bytes.size() < length) {
-        return 0;
-    }
-    for (std::size_t i = 1; i < length; ++i) {
-        const unsigned char next = byte(i);
-        if (next < (i == 1 ? low : 0x80) || next > (i == 1 ? high : 0xBF)) {
-            return 0;
-        }
-        codePoint = (codePoint << 6) | (next & 0x3F);
-    }
-    return length;
-}
-
-void appendEscaped(std::string& out, std::string_view argument) {
-    while (!argument.empty()) {
-        const auto c = static_cast<unsigned char>(argument.front());
-        if (c < 0x80) {
-            switch (c) {
-                case '"':
-                    out.append("\\\"");
-                    break;
-                case '\\':
-                    out.append("\\\\");
-                    break;
-                case '\0':
-                    out.append("\\0");
-                    break;
-                case '\t':
-                    out.append("\\t");
-                    break;
-                case '\n':
-                    out.append("\\n");
-                    break;
-                case '\r':
-                    out.append("\\r");
-                    break;
-                default:
-                    if (c < 0x20 || c == 0x7F) {
-                        appendEscapedCodePoint(out, c);
-                    } else {
-                        out.push_back(static_cast<char>(c));
-                    }
-            }
-            argument.remove_prefix(1);
-            continue;
-        }
-        std::uint32_t codePoint = 0;
-        const std::size_t length = decodeUtf8(argument, codePoint);
-        if (length == 0) {
-            out.append("\\x{");
-            out.push_back(hexDigits[c >> 4]);
-            out.push_back(hexDigits[c & 0xF]);
-            out.push_back('}');
-            argument.remove_prefix(1);
-            continue;
-        }
-        if (codePoint <= 0x9F || codePoint == 0x2028 || codePoint == 0x2029) {
-            appendEscapedCodePoint(out, codePoint);
-        } else {
-            out.append(argument.substr(0, length));
-        }
-        argument.remove_prefix(length);
-    }
-}
-
-}  // namespace
 
 std::string argumentReportLine(const std::vector<std::string>& arguments) {
     std::string line = "[";
@@ -136,7 +13,7 @@ std::string argumentReportLine(const std::vector<std::string>& arguments) {
         }
         first = false;
         line.push_back('"');
-        appendEscaped(line, argument);
+        platform::text::appendEscaped(line, argument);
         line.push_back('"');
     }
     line.append("]\n");

@@ -7,7 +7,7 @@
 namespace launcher {
 
 // ["arg0", "arg1"] and a line feed. Each argument stays one quoted item whatever
-// its bytes; see the .cpp for the escapes.
+// its bytes, escaped as platform/text/EscapedText.hpp says.
 std::string argumentReportLine(const std::vector<std::string>& arguments);
 
 }  // namespace launcher

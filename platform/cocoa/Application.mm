@@ -12,8 +12,14 @@
 #include "Retention.h"
 #include "platform/Application.hpp"
 #include "platform/posix/ExitStatus.hpp"
+#include "platform/posix/ProcessArguments.hpp"
 #include "platform/posix/QuitSignalPipe.hpp"
 #include "platform/posix/StandardDescriptors.hpp"
+#ifdef GNUSTEP
+#include <unistd.h>
+
+#include "platform/text/EscapedText.hpp"
+#endif
 
 namespace {
 
@@ -151,13 +157,74 @@ AppDelegate* layoutDelegate = nil;
     return YES;
 }
 
+// Arguments are the launcher's to report, never documents. GNUstep takes every
+// bare word of the command line (and -NSOpen, -GSFilePath) for a file to open,
+// and with no one to open it an alert would halt the launch; macOS would do the
+// same but for NSTreatUnknownArgumentsAsOpen below. Nothing is opened, nothing said.
+- (void)application:(NSApplication*)sender openFiles:(NSArray*)filenames {
+    (void)filenames;
+    [sender replyToOpenOrPrint:NSApplicationDelegateReplyCancel];
+}
+- (BOOL)application:(NSApplication*)sender openFile:(NSString*)filename {
+    (void)sender;
+    (void)filename;
+    return NO;
+}
+
 @end
+
+namespace {
+
+#ifdef GNUSTEP
+// GNUstep decodes the command line and the environment with its default C-string
+// encoding the first time anything asks for them, and raises at a byte sequence
+// that the encoding rejects: the program ends before it has started (macOS falls
+// back to Latin-1 there). When something is not UTF-8, GNUstep is given Latin-1,
+// which takes every byte, before it decodes anything; the launcher's own bytes
+// (arguments, home directory) never pass through it.
+void letGnustepDecodeAnyBytes(int argc, const char* const* argv) {
+    bool allUtf8 = true;
+    for (int i = 0; i < argc && argv[i] != nullptr; ++i) {
+        allUtf8 = allUtf8 && platform::text::isWellFormedUtf8(argv[i]);
+    }
+    for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+        allUtf8 = allUtf8 && platform::text::isWellFormedUtf8(*entry);
+    }
+    if (allUtf8) {
+        return;
+    }
+    // GNUstep keeps the environment it found at the process's start, and hands
+    // that to the helpers it starts (gdnc): the process starts once more with
+    // the encoding in it, so that they too decode what they inherit.
+    const char* const name = "GNUSTEP_STRING_ENCODING";
+    const char* const latin1 = "NSISOLatin1StringEncoding";
+    const char* const given = std::getenv(name);
+    if (given != nullptr && std::string_view(given) == latin1) {
+        return;
+    }
+    ::setenv(name, latin1, 1);
+    ::execv("/proc/self/exe", const_cast<char* const*>(argv));
+    // No second start: this process decodes as Latin-1 at least itself.
+    static_cast<void>([NSString defaultCStringEncoding]);
+}
+#endif
+
+}  // namespace
 
 namespace platform {
 
 int applicationMain(int argc, char** argv) {
     posix::openNullOnClosedStandardDescriptors();
+    posix::rememberProcessArguments(argc, argv);
+#ifdef GNUSTEP
+    letGnustepDecodeAnyBytes(argc, argv);
+#endif
     installQuitSignals();
+    @autoreleasepool {
+        // AppKit reads this default as a string.
+        [[NSUserDefaults standardUserDefaults]
+            registerDefaults:@{@"NSTreatUnknownArgumentsAsOpen" : @"NO"}];
+    }
     static_cast<void>(NSApplicationMain(argc, const_cast<const char**>(argv)));
     return posix::exitStatus();
 }

@@ -1,8 +1,11 @@
-// The machine and the process through Foundation.
+// The machine and the process through Foundation. The home directory and the
+// argument list are not Foundation's here: the Linux rule and the argv bytes
+// (platform/posix), and Apple's home in apple/HomeDirectory.mm. Standard output
+// and error are platform/posix's too.
 #import <Foundation/Foundation.h>
 
+#include <ctime>
 #include <string>
-#include <vector>
 
 #include "platform/Host.hpp"
 
@@ -17,29 +20,6 @@ std::string utf8(NSString* text) {
 
 }  // namespace
 
-std::string homeDirectoryForCurrentUser() {
-    @autoreleasepool {
-#ifdef GNUSTEP
-        // This Foundation has no homeDirectoryForCurrentUser, and its NSHomeDirectory reads
-        // the password database only; a process on macOS is given $HOME as its home.
-        NSString* home = [[[NSProcessInfo processInfo] environment] objectForKey:@"HOME"];
-        return utf8([home length] > 0 ? home : NSHomeDirectory());
-#else
-        return utf8([[[NSFileManager defaultManager] homeDirectoryForCurrentUser] path]);
-#endif
-    }
-}
-
-std::vector<std::string> processArguments() {
-    std::vector<std::string> arguments;
-    @autoreleasepool {
-        for (NSString* argument in [[NSProcessInfo processInfo] arguments]) {
-            arguments.push_back(utf8(argument));
-        }
-    }
-    return arguments;
-}
-
 std::string stringFromCurrentDate(std::string_view dateFormat) {
     @autoreleasepool {
         NSDateFormatter* formatter = [[NSDateFormatter alloc] init];
@@ -47,6 +27,17 @@ std::string stringFromCurrentDate(std::string_view dateFormat) {
         [formatter autorelease];
 #endif
         [formatter setDateFormat:[NSString stringWithUTF8String:std::string(dateFormat).c_str()]];
+#ifdef GNUSTEP
+        // This Foundation finds its zone in its own defaults and files and never
+        // reads TZ; macOS takes the zone that TZ names first. The C library's
+        // reading of TZ (a zone's name, or a rule) gives the offset of now.
+        ::tzset();
+        const std::time_t now = std::time(nullptr);
+        std::tm local{};
+        if (::localtime_r(&now, &local) != nullptr) {
+            [formatter setTimeZone:[NSTimeZone timeZoneForSecondsFromGMT:local.tm_gmtoff]];
+        }
+#endif
         return utf8([formatter stringFromDate:[NSDate date]]);
     }
 }

@@ -1,17 +1,16 @@
 // A thread waits for the quit signals' byte and asks the main thread to
 // terminate. The byte stays unread, so that a write to a pipe nobody reads can
-// see the quit and give up. A script that stops reading standard output gets a
-// failed write instead of SIGPIPE.
+// see the quit and give up.
 #import <AppKit/AppKit.h>
 
 #include "QuitSignals.h"
 
 #include <poll.h>
-#include <signal.h>
 
 #include <cerrno>
 
 #include "platform/posix/QuitSignalPipe.hpp"
+#include "platform/posix/WriteFailureSignals.hpp"
 
 @interface VeltrinQuitSignalWaiter : NSObject
 - (void)waitForSignals:(id)unused;
@@ -41,7 +40,7 @@
 namespace platform {
 
 void installQuitSignals() {
-    signal(SIGPIPE, SIG_IGN);
+    posix::ignoreWriteFailureSignals();
     if (posix::openQuitSignalPipe() < 0) {
         return;
     }

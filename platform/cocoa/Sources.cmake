@@ -8,11 +8,11 @@ set(VELTRIN_COCOA_SOURCES Application.mm Host.mm MainQueue.mm QuitSignals.mm Req
     Timers.mm UnifiedLog.mm)
 # Only Apple's frameworks have what these call; the GNUstep build still compiles
 # them against our declarations of it (gnustep/include).
-set(VELTRIN_COCOA_APPLE_SOURCES apple/ApprovalHint.mm apple/OperatingSystemVersion.mm
-    apple/Restart.mm)
-# What GNUstep lacks, built over the stand-in service and Linux.
-set(VELTRIN_COCOA_GNUSTEP_SOURCES gnustep/Dispatch.mm gnustep/OsLog.mm gnustep/Restart.mm
-    gnustep/SystemExtensions.mm)
+set(VELTRIN_COCOA_APPLE_SOURCES apple/ApprovalHint.mm apple/HomeDirectory.mm
+    apple/OperatingSystemVersion.mm apple/Restart.mm)
+# What GNUstep lacks, built over the stand-in service and Linux (the home
+# directory and the restart come from platform_posix_host).
+set(VELTRIN_COCOA_GNUSTEP_SOURCES gnustep/Dispatch.mm gnustep/OsLog.mm gnustep/SystemExtensions.mm)
 
 file(GLOB_RECURSE found RELATIVE ${VELTRIN_COCOA_DIR} CONFIGURE_DEPENDS ${VELTRIN_COCOA_DIR}/*.mm)
 set(listed ${VELTRIN_COCOA_SOURCES} ${VELTRIN_COCOA_APPLE_SOURCES} ${VELTRIN_COCOA_GNUSTEP_SOURCES})

@@ -3,7 +3,12 @@
 // writer can never have its bytes overwritten between finding the end and
 // writing there, and the file is never created (no O_CREAT). O_NONBLOCK keeps a FIFO without a
 // reader, or a full pipe, from hanging the main thread: such a line is dropped instead.
+// A line is whole or absent: when the disk fills up or a file-size limit is
+// reached part way, the part already written is taken back, so that the next
+// line does not start glued to half of this one. Only while the file still
+// ends with that part: a line another writer appended since stays untouched.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -22,19 +27,36 @@ class PosixFileHandle final : public FileHandle {
     ~PosixFileHandle() override { ::close(fd_); }
 
     void writeData(std::string_view bytes) override {
+        // Where the bytes of this line lie in the file, while they lie there in one piece.
+        off_t start = -1;
+        off_t end = -1;
         while (!bytes.empty()) {
             const ssize_t written = ::write(fd_, bytes.data(), bytes.size());
             if (written < 0 && errno == EINTR) {
                 continue;
             }
             if (written <= 0) {
+                takeBack(start, end);
                 return;
             }
+            // In append mode the offset is the end of what was just written.
+            const off_t after = ::lseek(fd_, 0, SEEK_CUR);
+            const off_t before = after - static_cast<off_t>(written);
+            const bool inOnePiece = after >= 0 && (start < 0 || before == end);
+            start = inOnePiece && start < 0 ? before : start;
+            end = inOnePiece ? after : -1;
             bytes.remove_prefix(static_cast<std::size_t>(written));
         }
     }
 
   private:
+    void takeBack(off_t start, off_t end) const {
+        struct stat status {};
+        if (start >= 0 && end > start && ::fstat(fd_, &status) == 0 && status.st_size == end) {
+            static_cast<void>(::ftruncate(fd_, start));
+        }
+    }
+
     int fd_;
 };
 

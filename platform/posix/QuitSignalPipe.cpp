@@ -6,7 +6,7 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
-#include <initializer_list>
+#include <iterator>
 
 namespace platform::posix {
 
@@ -15,6 +15,11 @@ namespace {
 std::atomic<int> writeEnd{-1};
 int readEnd = -1;
 static_assert(std::atomic<int>::is_always_lock_free);
+
+constexpr int quitSignals[] = {SIGINT, SIGTERM, SIGHUP};
+// Whoever started the launcher ignored these (nohup, a shell's background job):
+// that choice stands, through every claim.
+bool ignoredAtStart[std::size(quitSignals)] = {};
 
 void onQuitSignal(int /*signal*/) {
     const int savedErrno = errno;
@@ -38,6 +43,11 @@ int openQuitSignalPipe() {
         ::fcntl(end, F_SETFD, FD_CLOEXEC);
         ::fcntl(end, F_SETFL, O_NONBLOCK);
     }
+    for (std::size_t i = 0; i < std::size(quitSignals); ++i) {
+        struct sigaction current {};
+        ignoredAtStart[i] =
+            ::sigaction(quitSignals[i], nullptr, &current) == 0 && current.sa_handler == SIG_IGN;
+    }
     readEnd = ends[0];
     writeEnd.store(ends[1]);
     claimQuitSignals();
@@ -52,8 +62,11 @@ void claimQuitSignals() {
     action.sa_handler = onQuitSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (const int quit : {SIGINT, SIGTERM, SIGHUP}) {
-        ::sigaction(quit, &action, nullptr);
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    for (std::size_t i = 0; i < std::size(quitSignals); ++i) {
+        ::sigaction(quitSignals[i], ignoredAtStart[i] ? &ignore : &action, nullptr);
     }
 }
 

@@ -1,8 +1,10 @@
-// SIGINT, SIGTERM and SIGHUP quit like Quit. A handler may do almost nothing, so
-// each only writes one byte into a pipe: the backend watches the read end and
-// quits from its main loop, and an output write that waits on a slow reader
-// gives up once the read end is readable. A handler, unlike a blocked signal
-// mask, is not inherited by the programs the process starts.
+// SIGINT, SIGTERM and SIGHUP quit like Quit; one that the launcher was started
+// with ignored (nohup, a shell's background job) stays ignored. A handler may
+// do almost nothing, so each only writes one byte into a pipe: the backend
+// watches the read end and quits from its main loop, and an output write that
+// waits on a slow reader gives up once the read end is readable. A handler,
+// unlike a blocked signal mask, is not inherited by the programs the process
+// starts.
 #pragma once
 
 namespace platform::posix {

@@ -6,8 +6,8 @@
 
 #include <QApplication>
 #include <cerrno>
-#include <csignal>
 #include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "BackendLifecycle.hpp"
@@ -16,7 +16,9 @@
 #include "platform/Application.hpp"
 #include "platform/DispatchQueue.hpp"
 #include "platform/posix/ExitStatus.hpp"
+#include "platform/posix/ProcessArguments.hpp"
 #include "platform/posix/StandardDescriptors.hpp"
+#include "platform/posix/WriteFailureSignals.hpp"
 
 namespace platform {
 
@@ -45,7 +47,10 @@ bool isSetAndNotEmpty(const char* name) {
 // the platform the user named, with the offscreen platform as the last resort:
 // over ssh and in CI there is no display, or a DISPLAY left behind that nothing
 // answers, or a platform that is not installed, and Qt would abort where the
-// launcher can do its work without a screen.
+// launcher can do its work without a screen. A platform that starts but finds
+// no screen (linuxfb without a framebuffer) is replaced in applicationMain; one
+// whose plugin aborts the process while it starts (eglfs without a DRM device)
+// is beyond the launcher's reach.
 void choosePlatformWithOffscreenFallback() {
     std::string order;
     if (isSetAndNotEmpty("QT_QPA_PLATFORM")) {
@@ -95,10 +100,8 @@ void ensureRuntimeDirectory() {
 
 int applicationMain(int argc, char** argv) {
     posix::openNullOnClosedStandardDescriptors();
-    qt::rememberProcessArguments(argc, argv);
-    // A script that stops reading our output must not kill the launcher in the
-    // middle of an install; the write fails instead and is not examined.
-    static_cast<void>(std::signal(SIGPIPE, SIG_IGN));
+    posix::rememberProcessArguments(argc, argv);
+    posix::ignoreWriteFailureSignals();
     choosePlatformWithOffscreenFallback();
     ensureRuntimeDirectory();
 
@@ -106,10 +109,15 @@ int applicationMain(int argc, char** argv) {
     // so that an argument such as -platform or -style cannot make it abort or
     // change its look. QApplication keeps a reference to the count for its life.
     int qtArgc = argc > 0 ? 1 : 0;
-    QApplication application(qtArgc, argv);
+    std::optional<QApplication> application(std::in_place, qtArgc, argv);
+    if (QGuiApplication::primaryScreen() == nullptr) {
+        application.reset();
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        application.emplace(qtArgc, argv);
+    }
     // Closing the window quits through terminate, not behind the delegate's back.
     QApplication::setQuitOnLastWindowClosed(false);
-    QObject::connect(&application, &QCoreApplication::aboutToQuit, deliverWillTerminateOnce);
+    QObject::connect(&*application, &QCoreApplication::aboutToQuit, deliverWillTerminateOnce);
     qt::QuitSignals quitSignals;
 
     qt::LauncherWindow window;

@@ -4,10 +4,6 @@
 
 namespace platform::qt {
 
-// The command line as the kernel handed it over, kept for the argument report;
-// Qt itself is given the program name only.
-void rememberProcessArguments(int argc, const char* const* argv);
-
 // After the main loop has ended, work posted from other threads is dropped
 // instead of reaching an application object that is going away.
 void closeMainQueue();

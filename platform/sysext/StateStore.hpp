@@ -1,7 +1,11 @@
 // The state on disk: one file, replaced whole under a lock shared by every
 // process, so a reader never sees half an update and two writers lose nothing.
+// The directory is the user's own and only theirs to write, or it is not used
+// (as ssh treats ~/.ssh), and nothing in it is reached through a link: a
+// process running as root must not write wherever someone else's links point.
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -26,36 +30,58 @@ Expected<StatePaths> locateStatePaths();
 
 enum class LockMode { shared, exclusive };
 
+// How long a process waits while another holds the lock, and what it says.
+struct LockWait {
+    // Once this descriptor is readable (a quit signal's pipe), onQuit runs; if
+    // it returns, the wait ends without the lock.
+    int quitDescriptor = -1;
+    std::function<void()> onQuit;
+    // Told once, after noticeAfter, which process holds the lock.
+    std::function<void(const std::string&)> notice;
+    std::chrono::milliseconds noticeAfter{3000};
+};
+
 // Held for as long as the object lives; the kernel drops it if the process dies.
+// It also holds the state directory, opened and checked once, which every file
+// of the state is reached from.
 class StateLock {
   public:
-    static Expected<StateLock> acquire(const StatePaths& paths, LockMode mode);
+    static Expected<StateLock> acquire(const StatePaths& paths, LockMode mode,
+                                       const LockWait& wait = {});
     StateLock(const StateLock&) = delete;
     StateLock& operator=(const StateLock&) = delete;
     StateLock(StateLock&& other) noexcept;
     StateLock& operator=(StateLock&&) = delete;
     ~StateLock();
 
+    const StatePaths& paths() const { return paths_; }
+    int directory() const { return directory_; }
+
   private:
-    explicit StateLock(int descriptor) : descriptor_(descriptor) {}
-    int descriptor_;
+    StateLock(StatePaths paths, int directory, int lock)
+        : paths_(std::move(paths)), directory_(directory), lock_(lock) {}
+    StatePaths paths_;
+    int directory_;
+    int lock_;
 };
 
 // The steps of an update, for callers that already hold the exclusive lock.
 // A missing file is the state of a fresh machine.
-Expected<ServiceState> readStateFile(const StatePaths& paths);
-std::optional<std::string> writeStagedState(const StatePaths& paths, std::string_view bytes);
-std::optional<std::string> commitStagedState(const StatePaths& paths);
+Expected<ServiceState> readStateFile(const StateLock& lock);
+std::optional<std::string> writeStagedState(const StateLock& lock, std::string_view bytes);
+std::optional<std::string> commitStagedState(const StateLock& lock);
 
 class StateStore {
   public:
-    explicit StateStore(StatePaths paths) : paths_(std::move(paths)) {}
+    explicit StateStore(StatePaths paths, LockWait wait = {})
+        : paths_(std::move(paths)), wait_(std::move(wait)) {}
     const StatePaths& paths() const { return paths_; }
 
     Expected<ServiceState> read() const;
 
     // Runs the change on the current state and writes the result if it differs.
-    // A state that cannot be read is left exactly as it is.
+    // A state that cannot be read, or that the change would make larger than
+    // largestStateFile, is left exactly as it is.
     template <class Change>
     auto update(Change&& change) const -> Expected<std::invoke_result_t<Change&, ServiceState&>> {
         std::optional<std::invoke_result_t<Change&, ServiceState&>> result;
@@ -72,6 +98,7 @@ class StateStore {
 
   private:
     StatePaths paths_;
+    LockWait wait_;
 };
 
 }  // namespace sysext

@@ -9,6 +9,7 @@
 #include "ServiceDecisions.hpp"
 #include "StateFormat.hpp"
 #include "StateStore.hpp"
+#include "platform/text/EscapedText.hpp"
 
 namespace sysext {
 
@@ -47,27 +48,41 @@ int stateError(Command& command, const std::string& problem) {
     return exitStateProblem;
 }
 
-Expected<StateStore> openStore() {
+// Bytes from the command line, shown as the launcher shows its arguments.
+std::string quoted(const std::string& argument, std::size_t longest) {
+    return platform::text::quoted(std::string_view(argument).substr(0, longest));
+}
+
+// A signal ends the tool while it waits for the lock, as it always did; after a
+// while it says who holds it.
+Expected<StateStore> openStore(Command& command) {
     auto paths = locateStatePaths();
     if (!paths) {
         return Failure{paths.error()};
     }
-    return StateStore(*paths);
+    LockWait wait;
+    wait.notice = [&command](const std::string& message) {
+        command.err << "sysextctl: " << message << std::endl;
+    };
+    return StateStore(*paths, std::move(wait));
 }
 
-int change(Command& command, const std::function<void(ServiceState&)>& edit) {
-    auto store = openStore();
+// `edit` returns what to tell the user once its change has been stored.
+int change(Command& command, const std::function<std::string(ServiceState&)>& edit) {
+    auto store = openStore(command);
     if (!store) {
         return stateError(command, store.error());
     }
-    if (auto problem = store->updateWith(edit)) {
+    std::string afterwards;
+    if (auto problem = store->updateWith([&](ServiceState& state) { afterwards = edit(state); })) {
         return stateError(command, *problem);
     }
+    command.err << afterwards;
     return exitSuccess;
 }
 
 int show(Command& command, const std::function<void(const ServiceState&)>& print) {
-    auto store = openStore();
+    auto store = openStore(command);
     if (!store) {
         return stateError(command, store.error());
     }
@@ -81,8 +96,7 @@ int show(Command& command, const std::function<void(const ServiceState&)>& print
 
 // Kept for a request still to come, but a misspelt identifier would leave the
 // launcher waiting, so the user hears which identifiers the service knows.
-void warnIfNoRequestNamed(Command& command, const ServiceState& state,
-                          const std::string& identifier) {
+std::string warningIfNoRequestNamed(const ServiceState& state, const std::string& identifier) {
     std::set<std::string> known;
     for (const auto& [name, slots] : state.extensions) {
         known.insert(name);
@@ -91,14 +105,14 @@ void warnIfNoRequestNamed(Command& command, const ServiceState& state,
         known.insert(name);
     }
     if (known.contains(identifier)) {
-        return;
+        return {};
     }
-    command.err << "sysextctl: no request for " << identifier
-                << " is known yet (kept for when one comes); known:";
+    std::string warning = "sysextctl: no request for " + identifier +
+                          " is known yet (kept for when one comes); known:";
     for (const std::string& name : known) {
-        command.err << ' ' << name;
+        warning.append(" ").append(name);
     }
-    command.err << (known.empty() ? " none\n" : "\n");
+    return warning + (known.empty() ? " none\n" : "\n");
 }
 
 // Checks the count of arguments after the verb and the identifier among them.
@@ -110,8 +124,8 @@ std::optional<std::string> checkShape(const Command& command, std::size_t count,
                (count == 1 ? "" : "s") + ", got " + std::to_string(command.arguments.size() - 1);
     }
     if (firstIsIdentifier && !isBundleIdentifier(command.arguments[1])) {
-        return "\"" + command.arguments[1].substr(0, 300) +
-               "\" is not a bundle identifier (reverse-DNS, such as com.example.driver)";
+        return quoted(command.arguments[1], 300) +
+               " is not a bundle identifier (reverse-DNS, such as com.example.driver)";
     }
     return std::nullopt;
 }
@@ -155,8 +169,8 @@ int approveVerb(Command& command) {
     }
     const std::string& identifier = command.arguments[1];
     return change(command, [&](ServiceState& state) {
-        warnIfNoRequestNamed(command, state, identifier);
         approve(state, identifier);
+        return warningIfNoRequestNamed(state, identifier);
     });
 }
 
@@ -170,8 +184,8 @@ int policy(Command& command) {
     }
     const std::string& identifier = command.arguments[1];
     return change(command, [&](ServiceState& state) {
-        warnIfNoRequestNamed(command, state, identifier);
         state.policies[identifier] = *deny ? Policy::deny : Policy::allow;
+        return warningIfNoRequestNamed(state, identifier);
     });
 }
 
@@ -185,12 +199,12 @@ int busy(Command& command) {
     }
     const std::string& identifier = command.arguments[1];
     return change(command, [&](ServiceState& state) {
-        warnIfNoRequestNamed(command, state, identifier);
         if (*inUse) {
             state.busy.insert(identifier);
         } else {
             state.busy.erase(identifier);
         }
+        return warningIfNoRequestNamed(state, identifier);
     });
 }
 
@@ -207,8 +221,8 @@ int failVerb(Command& command) {
     }
     const std::string& identifier = command.arguments[1];
     return change(command, [&](ServiceState& state) {
-        warnIfNoRequestNamed(command, state, identifier);
         state.failNext[identifier] = code;
+        return warningIfNoRequestNamed(state, identifier);
     });
 }
 
@@ -216,7 +230,10 @@ int rebootVerb(Command& command) {
     if (auto problem = checkShape(command, 0, false)) {
         return usageError(command, *problem);
     }
-    return change(command, [](ServiceState& state) { reboot(state); });
+    return change(command, [](ServiceState& state) {
+        reboot(state);
+        return std::string();
+    });
 }
 
 int release(Command& command) {
@@ -230,10 +247,13 @@ int release(Command& command) {
     }
     const auto wanted = parseRelease(command.arguments[1], 1);
     if (!wanted) {
-        return usageError(command, "\"" + command.arguments[1].substr(0, 300) +
-                                       "\" is not a release such as 15.1 or 12.7.6");
+        return usageError(command, quoted(command.arguments[1], 300) +
+                                       " is not a release such as 15.1 or 12.7.6");
     }
-    return change(command, [&](ServiceState& state) { state.release = *wanted; });
+    return change(command, [&](ServiceState& state) {
+        state.release = *wanted;
+        return std::string();
+    });
 }
 
 int developer(Command& command) {
@@ -249,14 +269,17 @@ int developer(Command& command) {
     if (!on) {
         return usageError(command, "developer mode is \"on\" or \"off\"");
     }
-    return change(command, [&](ServiceState& state) { state.developerMode = *on; });
+    return change(command, [&](ServiceState& state) {
+        state.developerMode = *on;
+        return std::string();
+    });
 }
 
 int reset(Command& command) {
     if (auto problem = checkShape(command, 0, false)) {
         return usageError(command, *problem);
     }
-    auto store = openStore();
+    auto store = openStore(command);
     if (!store) {
         return stateError(command, store.error());
     }
@@ -286,7 +309,7 @@ int runSysextctl(const std::vector<std::string>& arguments, std::ostream& out, s
     };
     const auto verb = verbs.find(arguments[0]);
     if (verb == verbs.end()) {
-        return usageError(command, "unknown verb \"" + arguments[0].substr(0, 100) + "\"");
+        return usageError(command, "unknown verb " + quoted(arguments[0], 100));
     }
     return verb->second(command);
 }

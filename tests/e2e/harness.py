@@ -4,7 +4,7 @@
 # (CMake sets it); VELTRIN_E2E_APP names the GNUstep build instead of the Qt one,
 # which then runs on a private Xvfb. By hand: ctest -R Class.Case -V shows the
 # command and its environment; VELTRIN_E2E_KEEP=1 keeps every scratch directory.
-import ast, codecs, contextlib, os, re, shutil, signal, sys, tempfile, threading, time, unittest
+import ast, calendar, codecs, contextlib, os, re, shutil, signal, socket, sys, tempfile, threading, time, unittest
 from signal import SIGHUP, SIGINT, SIGKILL, SIGTERM  # noqa: F401 (for the cases)
 
 E = os.environ
@@ -192,8 +192,37 @@ class Bus:
         return ''
 
 
+# A system bus that takes every connection and never says a word, as a hung bus
+# daemon would: a client waits for the answer to its first greeting for good.
+class SilentBus:
+    def __init__(self, root):
+        self.path = root + '/silent-bus'
+        self.address, self.clients, self.server = 'unix:path=' + self.path, [], socket.socket(socket.AF_UNIX)
+        self.server.bind(self.path)
+        self.server.listen()
+        self.inode = os.stat(self.path).st_ino
+        threading.Thread(target=self._take, daemon=True).start()
+
+    def _take(self):
+        with contextlib.suppress(OSError):
+            while True:
+                self.clients.append(self.server.accept()[0])
+
+    def close(self):
+        self.server.close()
+        for client in self.clients:
+            client.close()
+
+    def confirm(self):  # '' while the socket at its address is still this bus's own, listening
+        with contextlib.suppress(OSError):
+            if self.server.fileno() >= 0 and os.stat(self.path).st_ino == self.inode:
+                return ''
+        return 'the silent bus at ' + self.path + ' is gone'
+
+
 # Why running argv with env could reach a real restart request, or '' when it
-# cannot: a run that may ask for one must be on `bus`, with the stand-in confirmed.
+# cannot: a run that may ask for one must be on `bus` (the private one with the
+# logind stand-in, or a silent bus the case made), confirmed.
 # Conservative on purpose: any mention of the flag counts, whatever wins.
 def guard(argv, env, bus):
     if not any(MODES.get(a, [''])[0] == 'activateAndRestart' for a in argv):
@@ -225,7 +254,7 @@ class E2eTest(unittest.TestCase):
     def setUp(self):
         self.root = tempfile.mkdtemp(prefix='veltrin-e2e-')
         self.addCleanup(self.remove_scratch)
-        self.home, self.launches = self.root + '/home', 0
+        self.home, self.launches, self.silent = self.root + '/home', 0, None
         self.log = self.home + '/veltrinLogFile.txt'
         for sub in ['home', *XDG.values()]:
             os.mkdir(f'{self.root}/{sub}', 0o700)
@@ -252,22 +281,32 @@ class E2eTest(unittest.TestCase):
         env = {k: v for k, v in E.items() if not DROPPED.fullmatch(k)}
         env.update({k: f'{self.root}/{sub}' for k, sub in XDG.items()}, HOME=self.home,
                    QT_QPA_PLATFORM='offscreen', DBUS_SYSTEM_BUS_ADDRESS=self.bus.address)
-        # GNUstep keeps its defaults in the scratch directory, draws no frames of its own
-        # (no window manager), and has its message ports, its list of launched
-        # applications and so its gdnc under the case's own temporary directory.
+        # GNUstep keeps its defaults and every user folder (Library, where it lists the
+        # applications it finds) in the scratch directory: it takes the user's home from
+        # the password database, not HOME. It draws no frames of its own (no window
+        # manager), and has its message ports, its list of launched applications and so
+        # its gdnc under the case's own temporary directory.
         if GNUSTEP:
             user = self.root + '/gnustep'
-            conf = write(self.root + '/GNUstep.conf',
-                         f'GNUSTEP_USER_DIR={user}\nGNUSTEP_USER_DEFAULTS_DIR={user}/Defaults\n')
+            folders = ''.join(f'{key}={user}/{folder}\n' for key, folder in
+                              re.findall(r'(?m)^(GNUSTEP_USER_DIR_\w+)=(.*)$', read('/etc/GNUstep/GNUstep.conf')))
+            conf = write(self.root + '/GNUstep.conf', f'GNUSTEP_USER_CONFIG_FILE={user}/none.conf\n'
+                         f'GNUSTEP_USER_DEFAULTS_DIR={user}/Defaults\n{folders}')
             write(user + '/Defaults/NSGlobalDomain.plist', '{ GSX11HandlesWindowDecorations = NO; }\n')
             env.update(DISPLAY=self.display(), GNUSTEP_CONFIG_FILE=conf, TEMP=self.root)
         env.update(changes)
         return {k: v for k, v in env.items() if v is not None}
 
+    def silent_bus(self):  # a silent system bus of this case's own
+        self.silent = SilentBus(self.root)
+        self.addCleanup(self.silent.close)
+        return self.silent.address
+
     # Every child of a case starts here, its stderr in the scratch directory's
     # `name`.stderr; a run that could reach a real restart request is refused.
     def start(self, argv, env, name, actions=None):
-        if why := guard(argv, env, self.bus):
+        silent = self.silent and env.get('DBUS_SYSTEM_BUS_ADDRESS') == self.silent.address
+        if why := guard(argv, env, self.silent if silent else self.bus):
             self.fail('refused to run the launcher: ' + why)
         child = Child(argv, env, f'{self.root}/{name}.stderr', actions)
         self.addCleanup(child.close)
@@ -291,11 +330,12 @@ class E2eTest(unittest.TestCase):
         return time.monotonic()
 
     # The texts of an activity log's lines, each ended by CR LF and stamped (local
-    # wall clock) between `since` and now.
-    def log_texts(self, log, since):
+    # wall clock, or `utc_offset` seconds east of UTC) between `since` and now.
+    def log_texts(self, log, since, utc_offset=None):
         data, texts, at, until = read(log), [], 0, time.time()
         while m := LOG_LINE.match(data, at):
-            stamp = time.mktime(time.strptime(m[1], '%d/%m/%Y %H:%M:%S'))
+            parsed = time.strptime(m[1], '%d/%m/%Y %H:%M:%S')
+            stamp = time.mktime(parsed) if utc_offset is None else calendar.timegm(parsed) - utc_offset
             self.assertTrue(since - 1 <= stamp <= until + 1, m[0])
             texts.append(m[2])
             at = m.end()

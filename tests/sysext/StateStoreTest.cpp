@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
+#include <vector>
 
 #include "ScratchStateHome.hpp"
 
@@ -43,6 +44,55 @@ TEST(StateStore, LivesUnderXdgStateHomeThenHomeAndWritesOnlyChanges) {
     EXPECT_NE(locateStatePaths().error().find("XDG_STATE_HOME"), std::string::npos);
 }
 
+// Root on a directory that someone else controls writes nowhere a link points:
+// neither the directory nor a file in it is reached through one, and a directory
+// that is not the user's alone is refused outright, as ssh refuses ~/.ssh.
+TEST(StateStore, NeverFollowsALinkAndRefusesADirectoryOthersControl) {
+    namespace fs = std::filesystem;
+    ScratchStateHome home;
+    const StatePaths paths = home.paths();
+    const fs::path victim = home.root() / "victim";
+    const bool root = ::geteuid() == 0;
+    // A link in the state directory ("" : the directory itself is one), its mode, its owner.
+    struct Row {
+        const char* link;
+        fs::perms mode;
+        uid_t owner;
+        std::string refusal;
+    };
+    for (const auto& [link, mode, owner, refusal] : std::vector<Row>{
+             {"", fs::perms::owner_all, 0, "\": it is a symbolic link."},
+             {"state", fs::perms::owner_all, 0, "cannot be used: it is a symbolic link."},
+             {"state.lock", fs::perms::owner_all, 0, "lock file"},
+             {"state.new", fs::perms::owner_all, 0, ""},
+             {nullptr, fs::perms::owner_all | fs::perms::group_all, 0,
+              "others may write to it (mode 0770)"},
+             {nullptr, fs::perms::owner_all, root ? 1U : 0U,
+              root ? "it belongs to user 1, not to you (user 0)" : ""}}) {
+        SCOPED_TRACE(link == nullptr ? refusal : link);
+        fs::remove_all(paths.directory);
+        fs::remove_all(victim);
+        fs::create_directories(paths.directory.parent_path());
+        if (link != nullptr && *link == '\0') {
+            fs::create_directory(victim);
+            fs::create_directory_symlink(victim, paths.directory);
+        } else {
+            fs::create_directory(paths.directory);
+            fs::permissions(paths.directory, mode);
+            if (link != nullptr) {
+                fs::create_symlink(victim, paths.directory / link);
+            }
+            ASSERT_TRUE(owner == 0 || ::chown(paths.directory.c_str(), owner, owner) == 0);
+        }
+        const auto problem =
+            StateStore(paths).updateWith([](ServiceState& s) { s.busy.insert("com.a.b"); });
+        EXPECT_EQ(problem.has_value(), !refusal.empty()) << problem.value_or("");
+        EXPECT_NE(problem.value_or("").find(refusal), std::string::npos) << problem.value_or("");
+        EXPECT_TRUE(!fs::exists(victim) || (fs::is_directory(victim) && fs::is_empty(victim)))
+            << "written through a link";
+    }
+}
+
 // A writer killed after staging its update, half of it, as a crash or a kill
 // would leave it before the rename: the previous state survives whole, and the
 // lock goes with the writer. Then writers in several processes at once: no
@@ -55,7 +105,7 @@ TEST(StateStoreProcesses, AWriterKilledMidUpdateOrManyAtOnceLoseNothing) {
     const pid_t child = ::fork();
     if (child == 0) {
         auto lock = StateLock::acquire(home.paths(), LockMode::exclusive);
-        writeStagedState(home.paths(), "veltrin-sysext-state 1\nrelease 1");
+        writeStagedState(*lock, "veltrin-sysext-state 1\nrelease 1");
         ::raise(SIGKILL);
     }
     EXPECT_TRUE(WIFSIGNALED(exitStatusOf(child)));

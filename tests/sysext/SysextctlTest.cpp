@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "ScratchStateHome.hpp"
+#include "StateFormat.hpp"
 #include "Sysextctl.hpp"
 
 namespace sysext {
@@ -34,6 +35,18 @@ TEST(Sysextctl, VerbsShowAndChangeTheStateAndRefusalsLeaveItAlone) {
         "com.a.one com.a.two\n";
     const std::string unusable = "\"" + file.string() + "\" cannot be used: ";
     const std::string cut = "veltrin-sysext-state 1\nrelease 14.0.0\ndeveloper";
+    // A state a few bytes short of the largest the service reads back.
+    ServiceState nearlyFull;
+    const auto line = [](const std::string& identifier) { return "approved " + identifier + "\n"; };
+    std::size_t size = serializeState(nearlyFull).size();
+    for (int i = 0; size < largestStateFile - 200; ++i) {
+        const std::string identifier = "com.pad." + std::to_string(i);
+        nearlyFull.approved.insert(identifier);
+        size += line(identifier).size();
+    }
+    nearlyFull.approved.insert(
+        "com.z" + std::string(largestStateFile - 5 - size - line("com.z").size(), 'z'));
+    ASSERT_EQ(serializeState(nearlyFull).size(), largestStateFile - 5);
     const std::vector<Step> script{
         {{"list"},
          exitSuccess,
@@ -73,6 +86,16 @@ TEST(Sysextctl, VerbsShowAndChangeTheStateAndRefusalsLeaveItAlone) {
         {{"fail", "com.a.b", "0"}, exitUsage, "", "an error code is a number"},
         {{"release", "15."}, exitUsage, "", "\"15.\" is not a release"},
         {{"release", "14.0.0.1"}, exitUsage, "", "not a release"},
+        // Outside bytes are shown escaped, as the launcher shows its arguments.
+        {{"LI\x1b[2JST"}, exitUsage, "", "unknown verb \"LI\\u{1B}[2JST\""},
+        {{"approve", "com.a\nb"}, exitUsage, "", "\"com.a\\nb\" is not a bundle identifier"},
+        {{"release", "1\xff"}, exitUsage, "", "\"1\\x{FF}\" is not a release"},
+        // Refused whole, and nothing said as if it had been kept.
+        {{"approve", "com.a.new"},
+         exitStateProblem,
+         "",
+         "would grow past 1048576 bytes",
+         serializeState(nearlyFull)},
         {{"list"}, exitStateProblem, "", unusable + "line 1: not a", std::string(64, '\0')},
         {{"list"}, exitStateProblem, "", unusable + "cut short", cut},
         {{"release", "13.0.0"}, exitStateProblem, "", unusable + "cut short", cut},
@@ -109,6 +132,7 @@ TEST(Sysextctl, VerbsShowAndChangeTheStateAndRefusalsLeaveItAlone) {
             continue;
         }
         EXPECT_NE(errors.str().find(err), std::string::npos) << errors.str();
+        EXPECT_EQ(errors.str().find("sysextctl: ", 1), std::string::npos) << errors.str();
         EXPECT_TRUE(errors.str().starts_with("sysextctl: ") &&
                     errors.str().ends_with(
                         status == exitUsage ? "\nRun \"sysextctl help\" for the verbs.\n"

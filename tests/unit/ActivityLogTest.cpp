@@ -4,9 +4,11 @@
 // of it, with what the file held left as it was. (Several processes appending
 // at once: tests/load.)
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -48,6 +50,33 @@ TEST_F(LauncherTest, ActivityLogHandleIsOpenForReadingAndWritingInAppendMode) {
     EXPECT_EQ(flags & (O_ACCMODE | O_APPEND | O_CREAT), O_RDWR | O_APPEND);
 }
 
+// A line cut short by a file-size limit stays when another writer has appended
+// after it (here at the very moment the limit strikes): taking it back would
+// take the other writer's line too.
+rlimit unlimitedFileSize{};
+int otherWriter = -1;
+
+TEST_F(LauncherTest, ALineCutShortStaysWhenAnotherWriterAppendedAfterIt) {
+    fake.createActivityLog("before\n");
+    otherWriter = ::open(fake.activityLogPath().c_str(), O_WRONLY | O_APPEND);
+    ::getrlimit(RLIMIT_FSIZE, &unlimitedFileSize);
+    struct sigaction appendOther {};
+    appendOther.sa_handler = [](int) {
+        ::setrlimit(RLIMIT_FSIZE, &unlimitedFileSize);
+        static_cast<void>(::write(otherWriter, "other\n", 6));
+    };
+    struct sigaction saved {};
+    ::sigaction(SIGXFSZ, &appendOther, &saved);
+    rlimit limit = unlimitedFileSize;
+    limit.rlim_cur = 7 + 10;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    platform::fileHandleForAppending(fake.activityLogPath())->writeData("0123456789abcdef\r\n");
+    ::setrlimit(RLIMIT_FSIZE, &unlimitedFileSize);
+    ::sigaction(SIGXFSZ, &saved, nullptr);
+    ::close(otherWriter);
+    EXPECT_EQ(fake.activityLogBytes(), "before\n0123456789other\n");
+}
+
 // ---------------------------------------------------------------- a log that cannot be written,
 // whole runs
 
@@ -82,6 +111,8 @@ class FaultTest : public LauncherTest, public ::testing::WithParamInterface<Faul
 TEST_P(FaultTest, RunCarriesOnAndTheFileKeepsWhatItHeld) {
     const Fault& fault = GetParam();
     const std::string path = fake.activityLogPath();
+    rlimit fileSize{};
+    ::getrlimit(RLIMIT_FSIZE, &fileSize);
     cannotFreeze.clear();
     fault.before(path);
     fake.clearTrace();
@@ -92,6 +123,7 @@ TEST_P(FaultTest, RunCarriesOnAndTheFileKeepsWhatItHeld) {
     fake.answerFinished(0, 0);
     fake.runFor(3600);
     const auto bytes = fake.activityLogBytes();
+    ::setrlimit(RLIMIT_FSIZE, &fileSize);
     if (::geteuid() == 0) {
         std::system(("chattr -i '" + path + "' 2>/dev/null").c_str());
     }
@@ -124,6 +156,17 @@ INSTANTIATE_TEST_SUITE_P(
               false},
         Fault{"FifoWithoutReader", [](const std::string& p) { ::mkfifo(p.c_str(), 0600); }, none,
               false},
+        // Each line starts to fit and then cannot end: whole or absent, so absent.
+        Fault{"FileSizeLimit",
+              [](const std::string& p) {
+                  std::ofstream(p) << "before\n";
+                  static_cast<void>(std::signal(SIGXFSZ, SIG_IGN));
+                  rlimit limit{};
+                  ::getrlimit(RLIMIT_FSIZE, &limit);
+                  limit.rlim_cur = 7 + 30;
+                  ::setrlimit(RLIMIT_FSIZE, &limit);
+              },
+              none, false},
         Fault{"ReadOnly",
               [](const std::string& p) {
                   std::ofstream(p) << "before\n";

@@ -1,7 +1,11 @@
+// Bytes as the kernel handed them over: no decoding, so an argument that is
+// not UTF-8 reaches the report unchanged, and no toolkit's reading of the
+// command line (Qt's options, AppKit's defaults) can add, drop or re-encode one.
+#include "ProcessArguments.hpp"
+
 #include <string>
 #include <vector>
 
-#include "BackendLifecycle.hpp"
 #include "platform/Host.hpp"
 
 namespace platform {
@@ -15,9 +19,7 @@ std::vector<std::string>& rememberedArguments() {
 
 }  // namespace
 
-// Bytes as the kernel handed them over: no decoding, so an argument that is
-// not UTF-8 reaches the report unchanged.
-void qt::rememberProcessArguments(int argc, const char* const* argv) {
+void posix::rememberProcessArguments(int argc, const char* const* argv) {
     std::vector<std::string>& arguments = rememberedArguments();
     arguments.clear();
     for (int i = 0; i < argc && argv[i] != nullptr; ++i) {
