@@ -68,8 +68,9 @@ void AppDelegate::requestDidFinishWithResult(platform::SystemExtensionRequest& /
         keepRunning = true;
     }
     noteOutcome(exitStatus::failure);
-    // Under -wait an outcome ends the run even after an approval emptied exitTimer.
-    if (commandLineMode && (exitTimer || boundedWait)) {
+    // exitTimer and boundedWait exist only in a command-line mode. Under -wait an
+    // outcome ends the run even after an approval emptied exitTimer.
+    if (exitTimer || boundedWait) {
         scheduleExitTimer();
     }
     platform::sleepForTimeInterval(settlingPauseSeconds);
@@ -97,7 +98,7 @@ void AppDelegate::requestDidFailWithError(platform::SystemExtensionRequest& /*re
     }
     noteOutcome(exitStatus::failure);
     platform::sleepForTimeInterval(settlingPauseSeconds);
-    if (commandLineMode && (exitTimer || boundedWait)) {
+    if (exitTimer || boundedWait) {
         scheduleExitTimer();
     }
 }

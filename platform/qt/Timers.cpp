@@ -22,7 +22,7 @@ class QtTimer;
 class TimerHost final : public QObject {
   public:
     int start(std::chrono::milliseconds interval, std::shared_ptr<QtTimer> timer);
-    void cancel(int id, const QtTimer* timer);
+    void cancel(int id);
     void cancelAll();
 
   protected:
@@ -40,7 +40,7 @@ class QtTimer final : public Timer {
 
     void invalidate() override {
         if (host != nullptr && id_ != 0) {
-            host->cancel(id_, this);
+            host->cancel(id_);
         }
         id_ = 0;
     }
@@ -61,11 +61,11 @@ int TimerHost::start(std::chrono::milliseconds interval, std::shared_ptr<QtTimer
     return id;
 }
 
-// Qt hands out a cancelled id again; a timer that has fired or been
-// invalidated must not cancel the newer timer that now has its old id.
-void TimerHost::cancel(int id, const QtTimer* timer) {
+// Only a pending timer has an id: firing and invalidating set it to 0 at once,
+// so an id that Qt hands out again never reaches here from an older timer.
+void TimerHost::cancel(int id) {
     const auto found = pending_.find(id);
-    if (found != pending_.end() && found->second.get() == timer) {
+    if (found != pending_.end()) {
         killTimer(id);
         pending_.erase(found);
     }
