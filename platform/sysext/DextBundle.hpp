@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
-#include <variant>
 
 #include "Expected.hpp"
 #include "ServiceState.hpp"
@@ -24,12 +23,9 @@ std::filesystem::path bundleInfoPath(const std::filesystem::path& directory,
 
 Expected<DextBundle> parseBundleInfo(std::string_view bytes);
 
-// Where the running executable lies, through /proc/self/exe.
-Expected<std::filesystem::path> executableDirectory();
-
-std::variant<DextBundle, platform::Error> loadBundle(const std::filesystem::path& directory,
-                                                     const std::string& identifier);
-std::variant<DextBundle, platform::Error> loadBundleBesideExecutable(const std::string& identifier);
+Expected<DextBundle, platform::Error> loadBundle(const std::filesystem::path& directory,
+                                                 const std::string& identifier);
+Expected<DextBundle, platform::Error> loadBundleBesideExecutable(const std::string& identifier);
 
 platform::ExtensionProperties propertiesOf(const std::string& identifier,
                                            const BundleVersion& version);
