@@ -1,5 +1,6 @@
 #include "DextBundle.hpp"
 
+#include <filesystem>
 #include <fstream>
 #include <system_error>
 
@@ -31,8 +32,6 @@ Expected<std::filesystem::path> executableDirectory() {
     }
     return executable.parent_path();
 }
-
-}  // namespace
 
 std::filesystem::path bundleInfoPath(const std::filesystem::path& directory,
                                      std::string_view identifier) {
@@ -100,6 +99,8 @@ Expected<DextBundle, platform::Error> loadBundle(const std::filesystem::path& di
     }
     return *bundle;
 }
+
+}  // namespace
 
 Expected<DextBundle, platform::Error> loadBundleBesideExecutable(const std::string& identifier) {
     const auto directory = executableDirectory();

@@ -19,15 +19,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TEST(StateStore, LivesUnderXdgStateHomeElseHome) {
-    const testing::ScratchStateHome home;
-    EXPECT_EQ(locateStatePaths()->directory, home.paths().directory);
-    ::setenv("XDG_STATE_HOME", "relative/path", 1);
-    EXPECT_EQ(locateStatePaths()->directory, home.root / ".local/state/veltrin-sysext");
-    ::setenv("HOME", "", 1);
-    EXPECT_NE(locateStatePaths().error().message.find("XDG_STATE_HOME"), std::string::npos);
-}
-
 // Runs the tool with `words` (split at blanks) after putting `before` in the
 // state's place, unless empty: the file's bytes, or after "$ " a command run in a
 // fresh state directory, as an accident or an attacker leaves it (../../victim is
@@ -46,9 +37,7 @@ TEST(Sysextctl, VerbsShowAndChangeTheStateAndRefusalsLeaveItAlone) {
     const StatePaths paths = home.paths();
     const fs::path file = paths.stateFile();
     const fs::path victim = home.root / "victim";
-    const int ok = exitSuccess;
-    const int usage = exitUsage;
-    const int refused = exitStateProblem;
+    enum { ok = exitSuccess, refused = exitStateProblem, usage = exitUsage };
     const std::string head = "veltrin-sysext-state 1\nrelease 14.0.0\ndeveloper off\n";
     const std::string unknown =
         "sysextctl: no request for com.a.b is known yet (kept for when one comes); known: "
@@ -74,19 +63,17 @@ TEST(Sysextctl, VerbsShowAndChangeTheStateAndRefusalsLeaveItAlone) {
         {"policy com.a.b deny", ok, "", unknown},
         {"busy com.a.b on", ok, "", unknown},
         {"approve com.a.b", ok, "", unknown},
-        {"busy com.a.one on", ok, ""},
-        {"busy com.a.one off", ok, ""},
         {"fail com.a.one 13", ok, ""},
         {"release 11.7", ok, ""},
         {"release", ok, "11.7.0\n"},
-        {"release 15", ok, ""},
         {"developer on", ok, ""},
         {"=", ok,
-         "veltrin-sysext-state 1\nrelease 15.0.0\ndeveloper on\n"
-         "extension com.a.one 1.0.0 1 activated enabled\n"
-         "extension com.a.two 2.0 3 activated enabled\npolicy com.a.b deny\napproved com.a.b\n"
-         "approved com.a.two\nbusy com.a.b\nfail com.a.one 13\nend\n"},
-        {"", usage, "", "no verb"},
+         "veltrin-sysext-state 1\nrelease 11.7.0\ndeveloper on\n"
+         "extension com.a.one 1.0.0 1 activated enabled\nextension com.a.two 2.0 3 activated "
+         "enabled\n"
+         "policy com.a.b deny\napproved com.a.b\napproved com.a.two\nbusy com.a.b\n"
+         "fail com.a.one 13\nend\n"},
+        {"", usage, "", "no verb given\nRun \"sysextctl help\" for the verbs.\n"},
         {"approve", usage, "", "takes 1 argument, got 0"},
         {"policy com.a.b maybe", usage, "", "\"allow\" or \"deny\""},
         {"fail com.a.b 1000000000", usage, "", "an error code is a number from 1 to 999999999"},
@@ -127,6 +114,7 @@ TEST(Sysextctl, VerbsShowAndChangeTheStateAndRefusalsLeaveItAlone) {
     const auto bytes = [&] { return fs::is_regular_file(file) ? home.stateBytes() : "-"; };
     for (const auto& [words, status, out, err, before] : script) {
         SCOPED_TRACE(words + " (" + out + err + ")");
+        // Only root can give the directory to another user.
         if (words == "=" || (before.starts_with("$ chown") && ::geteuid() != 0)) {
             EXPECT_TRUE(words != "=" || bytes() == out) << bytes();
             continue;
@@ -143,25 +131,23 @@ TEST(Sysextctl, VerbsShowAndChangeTheStateAndRefusalsLeaveItAlone) {
         std::ostringstream output;
         std::ostringstream errors;
         EXPECT_EQ(runSysextctl(arguments, output, errors), status);
-        EXPECT_EQ(output.str(), out);
+        // A refusal is one line (and the way to the verbs after a usage error) and
+        // leaves the state as it was; a link is never written through.
         const std::string said = errors.str();
-        if (status == ok) {
-            EXPECT_EQ(said, err);
-        } else {
-            // One line, and after a usage error the way to the verbs.
-            EXPECT_NE(said.find(err), std::string::npos) << said;
-            EXPECT_TRUE(
-                said.starts_with("sysextctl: ") &&
-                std::ranges::count(said, '\n') == (status == usage ? 2 : 1) &&
-                (status != usage || said.ends_with("\nRun \"sysextctl help\" for the verbs.\n")))
-                << said;
-            EXPECT_EQ(bytes(), was);
-        }
+        EXPECT_EQ(output.str(), out);
+        EXPECT_TRUE(status == ok
+                        ? said == err
+                        : said.starts_with("sysextctl: ") && said.find(err) != std::string::npos &&
+                              std::ranges::count(said, '\n') == (status == usage ? 2 : 1))
+            << said;
+        EXPECT_TRUE(status == ok || bytes() == was) << bytes();
         EXPECT_TRUE(!fs::exists(victim) || fs::is_empty(victim)) << "written through a link";
     }
-    std::ostringstream help;
-    EXPECT_EQ(runSysextctl({"help"}, help, help), ok);
-    EXPECT_TRUE(help.str().ends_with("(default ~/.local/state).\n"));
+    // The state is under XDG_STATE_HOME when that is absolute, else under HOME.
+    ::setenv("XDG_STATE_HOME", "relative", 1);
+    EXPECT_EQ(locateStatePaths()->directory, home.root / ".local/state/veltrin-sysext");
+    ::setenv("HOME", "", 1);
+    EXPECT_NE(locateStatePaths().error().message.find("XDG_STATE_HOME"), std::string::npos);
 }
 
 // Writers in several processes at once, each a read and an update in turn: no
