@@ -108,8 +108,8 @@ TEST(Sysextctl, VerbsShowAndChangeTheStateAndRefusalsLeaveItAlone) {
         if (!what.starts_with("$ ")) {
             return home.writeStateBytes(what);
         }
-        EXPECT_EQ(std::system(("cd " + paths.directory.string() + " && " + what.substr(2)).c_str()),
-                  0);
+        const std::string command = "cd '" + paths.directory.string() + "' && " + what.substr(2);
+        EXPECT_EQ(std::system(command.c_str()), 0) << command;
     };
     const auto bytes = [&] { return fs::is_regular_file(file) ? home.stateBytes() : "-"; };
     for (const auto& [words, status, out, err, before] : script) {
