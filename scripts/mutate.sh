@@ -118,11 +118,11 @@ decide-reboot@@sysext@@platform/sysext/ServiceDecisions.cpp@@void reboot(@@state
 decide-approve@@sysext@@platform/sysext/ServiceDecisions.cpp@@void approve(@@slots->second.live->state = LiveState::activatedEnabled;@@
 decide-fail-once@@sysext@@platform/sysext/ServiceDecisions.cpp@@@@state.failNext.erase(code);@@
 decide-awaiting@@sysext@@platform/sysext/ServiceDecisions.cpp@@findProperties(@@live->state == LiveState::activatedWaitingForUser;@@false;
-decide-process-running@@sysext@@platform/sysext/RequestWorker.cpp@@bool processIsRunning(@@return ::kill(static_cast<pid_t>(processId), 0) == 0 || errno == EPERM;@@return true;
+decide-process-running@@sysext@@platform/sysext/ServiceDecisions.cpp@@bool processIsRunning(@@::kill(static_cast<pid_t>(processId), 0) == 0 || errno == EPERM@@::kill(static_cast<pid_t>(processId), 0) == 0 || true
 format-line-end@@sysext@@platform/sysext/StateFormat.cpp@@@@if (bytes_.back() != '\n') {@@if (false) {
 format-busy@@sysext@@platform/sysext/StateFormat.cpp@@serializeState(@@appendLine(out, {"busy", identifier});@@appendLine(out, {"approved", identifier});
 tool-release@@sysext@@platform/sysext/Sysextctl.cpp@@int release(@@parseRelease(command.arguments[1], 1)@@parseRelease(command.arguments[1], 3)
-tool-warn-after@@sysext@@platform/sysext/Sysextctl.cpp@@int change(@@        return stateError(command, *problem);@@        command.err << afterwards; return stateError(command, *problem);
+tool-warn-after@@sysext@@platform/sysext/Sysextctl.cpp@@int change(@@        return stateError(command, changed.error().message);@@        command.err << afterwards; return stateError(command, changed.error().message);
 gate-release@@sysext@@platform/sysext/OperatingSystemRelease.cpp@@@@return running >= sysext::Release@@return running > sysext::Release
 state-owner@@sysext@@platform/sysext/StateStore.cpp@@openStateDirectory(@@if (status.st_uid != ::geteuid()) {@@if (false) {
 state-others-write@@sysext@@platform/sysext/StateStore.cpp@@openStateDirectory(@@if ((status.st_mode & (S_IWGRP | S_IWOTH)) != 0) {@@if (false) {

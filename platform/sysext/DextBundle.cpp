@@ -1,7 +1,7 @@
 #include "DextBundle.hpp"
 
+#include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <system_error>
 
 #include "Identifier.hpp"
@@ -23,7 +23,15 @@ std::optional<std::string_view> valueAfter(std::string_view line, std::string_vi
     return line.substr(key.size() + 1);
 }
 
-}  // namespace
+// Where the running executable lies, through /proc/self/exe.
+Expected<std::filesystem::path> executableDirectory() {
+    std::error_code error;
+    const auto executable = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error) {
+        return Failure{"/proc/self/exe: " + error.message()};
+    }
+    return executable.parent_path();
+}
 
 std::filesystem::path bundleInfoPath(const std::filesystem::path& directory,
                                      std::string_view identifier) {
@@ -61,17 +69,8 @@ Expected<DextBundle> parseBundleInfo(std::string_view bytes) {
                       BundleVersion{std::string(*shortVersion), std::string(*build)}};
 }
 
-Expected<std::filesystem::path> executableDirectory() {
-    std::error_code error;
-    const auto executable = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (error) {
-        return Failure{"/proc/self/exe: " + error.message()};
-    }
-    return executable.parent_path();
-}
-
-std::variant<DextBundle, platform::Error> loadBundle(const std::filesystem::path& directory,
-                                                     const std::string& identifier) {
+Expected<DextBundle, platform::Error> loadBundle(const std::filesystem::path& directory,
+                                                 const std::string& identifier) {
     const auto path = bundleInfoPath(directory, identifier);
     std::ifstream file(path, std::ios::binary);
     if (!file) {
@@ -88,8 +87,9 @@ std::variant<DextBundle, platform::Error> loadBundle(const std::filesystem::path
     auto bundle = parseBundleInfo(bytes);
     if (!bundle) {
         return serviceError(ErrorCode::validationFailed,
-                            "The driver extension bundle \"" + path.string() + "\" is not valid: " +
-                                bundle.error() + ". Build the project again to regenerate it.");
+                            "The driver extension bundle \"" + path.string() +
+                                "\" is not valid: " + bundle.error().message +
+                                ". Build the project again to regenerate it.");
     }
     if (bundle->identifier != identifier) {
         return serviceError(ErrorCode::validationFailed,
@@ -100,12 +100,13 @@ std::variant<DextBundle, platform::Error> loadBundle(const std::filesystem::path
     return *bundle;
 }
 
-std::variant<DextBundle, platform::Error> loadBundleBesideExecutable(
-    const std::string& identifier) {
+}  // namespace
+
+Expected<DextBundle, platform::Error> loadBundleBesideExecutable(const std::string& identifier) {
     const auto directory = executableDirectory();
     if (!directory) {
         return serviceError(ErrorCode::unsupportedParentBundleLocation,
-                            "Cannot tell where the executable lies (" + directory.error() +
+                            "Cannot tell where the executable lies (" + directory.error().message +
                                 "), so its driver extension bundle cannot be found beside it.");
     }
     return loadBundle(*directory, identifier);

@@ -2,10 +2,7 @@
 // "<identifier>.dext" beside the executable, described by its "Info" file.
 #pragma once
 
-#include <filesystem>
 #include <string>
-#include <string_view>
-#include <variant>
 
 #include "Expected.hpp"
 #include "ServiceState.hpp"
@@ -16,20 +13,9 @@ namespace sysext {
 struct DextBundle {
     std::string identifier;
     BundleVersion version;
-    bool operator==(const DextBundle&) const = default;
 };
 
-std::filesystem::path bundleInfoPath(const std::filesystem::path& directory,
-                                     std::string_view identifier);
-
-Expected<DextBundle> parseBundleInfo(std::string_view bytes);
-
-// Where the running executable lies, through /proc/self/exe.
-Expected<std::filesystem::path> executableDirectory();
-
-std::variant<DextBundle, platform::Error> loadBundle(const std::filesystem::path& directory,
-                                                     const std::string& identifier);
-std::variant<DextBundle, platform::Error> loadBundleBesideExecutable(const std::string& identifier);
+Expected<DextBundle, platform::Error> loadBundleBesideExecutable(const std::string& identifier);
 
 platform::ExtensionProperties propertiesOf(const std::string& identifier,
                                            const BundleVersion& version);

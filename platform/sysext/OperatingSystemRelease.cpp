@@ -41,7 +41,7 @@ bool isOperatingSystemAtLeastVersion(OperatingSystemVersion version) {
     sysext::Release running;
     auto paths = sysext::locateStatePaths();
     auto state = paths ? sysext::StateStore(*paths, quitOrTellWhileWaiting()).read()
-                       : sysext::Expected<sysext::ServiceState>(sysext::Failure{paths.error()});
+                       : sysext::Expected<sysext::ServiceState>(paths.error());
     if (state) {
         running = state->release;
     } else {
@@ -51,7 +51,7 @@ bool isOperatingSystemAtLeastVersion(OperatingSystemVersion version) {
         static std::once_flag told;
         std::call_once(told, [&] {
             ::syslog(LOG_USER | LOG_WARNING, "%s Assuming release %ld.%ld.%ld.",
-                     state.error().c_str(), running.major, running.minor, running.patch);
+                     state.error().message.c_str(), running.major, running.minor, running.patch);
         });
     }
     return running >= sysext::Release{version.major, version.minor, version.patch};

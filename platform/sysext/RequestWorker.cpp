@@ -3,9 +3,6 @@
 // workers must not hold each other up, and none is joined: at exit the process
 // simply leaves them, which ServiceLife makes safe.
 #include <unistd.h>
-#include <csignal>
-
-#include <cerrno>
 
 #include <atomic>
 #include <chrono>
@@ -34,10 +31,6 @@ std::string newRequestToken() {
     std::random_device random;
     return std::to_string(::getpid()) + "-" + std::to_string(++counter) + "-" +
            std::to_string(random());
-}
-
-bool processIsRunning(long processId) {
-    return ::kill(static_cast<pid_t>(processId), 0) == 0 || errno == EPERM;
 }
 
 class RequestWorker {
@@ -99,7 +92,7 @@ class RequestWorker {
         }
         auto paths = locateStatePaths();
         if (!paths) {
-            return Fail{serviceError(ErrorCode::unknown, paths.error())};
+            return Fail{serviceError(ErrorCode::unknown, paths.error().message)};
         }
         store_.emplace(*paths);
         if (request_->kind() == platform::RequestKind::properties) {
@@ -115,21 +108,21 @@ class RequestWorker {
                 if (auto fail = takeFailureOnDemand(state, identifier)) {
                     return *fail;
                 }
-                forgetAbandonedApprovals(state, processIsRunning);
+                forgetAbandonedApprovals(state);
                 return beginDeactivation(state, identifier);
             });
         }
         auto bundle = loadBundleBesideExecutable(identifier);
-        if (const auto* error = std::get_if<platform::Error>(&bundle)) {
-            return Fail{*error};
+        if (!bundle) {
+            return Fail{bundle.error()};
         }
-        bundle_ = std::get<DextBundle>(std::move(bundle));
+        bundle_ = std::move(*bundle);
         token_ = newRequestToken();
         return updateState([&](ServiceState& state) -> Step {
             if (auto fail = takeFailureOnDemand(state, identifier)) {
                 return *fail;
             }
-            forgetAbandonedApprovals(state, processIsRunning);
+            forgetAbandonedApprovals(state);
             return beginActivation(state, *bundle_, token_);
         });
     }
@@ -138,7 +131,7 @@ class RequestWorker {
     Step updateState(Change&& change) {
         auto step = store_->update(change);
         if (!step) {
-            return Fail{serviceError(ErrorCode::unknown, step.error())};
+            return Fail{serviceError(ErrorCode::unknown, step.error().message)};
         }
         return std::move(*step);
     }
@@ -150,7 +143,7 @@ class RequestWorker {
             auto decided = store_->update(
                 [&](ServiceState& state) { return checkApproval(state, identifier, token_); });
             if (!decided) {
-                return Fail{serviceError(ErrorCode::unknown, decided.error())};
+                return Fail{serviceError(ErrorCode::unknown, decided.error().message)};
             }
             if (*decided) {
                 return std::move(**decided);
@@ -220,11 +213,9 @@ class RequestWorker {
 }  // namespace
 
 void submitToStandIn(std::shared_ptr<StandInRequest> request) {
-    auto life = ServiceLife::current();
-    life->workerStarted();
-    auto worker = std::make_shared<RequestWorker>(life, std::move(request));
+    auto worker = std::make_shared<RequestWorker>(ServiceLife::current(), std::move(request));
     try {
-        std::thread([life, worker]() mutable {
+        std::thread([worker] {
             try {
                 worker->run();
             } catch (const std::exception& exception) {
@@ -232,12 +223,8 @@ void submitToStandIn(std::shared_ptr<StandInRequest> request) {
                     ErrorCode::unknown,
                     std::string("The system extension service failed: ") + exception.what()));
             }
-            // Let go of the request before saying this worker is done.
-            worker.reset();
-            life->workerFinished();
         }).detach();
     } catch (const std::system_error& error) {
-        life->workerFinished();
         worker->postFail(serviceError(
             ErrorCode::unknown,
             std::string("The system extension service could not start a worker: ") + error.what()));

@@ -1,10 +1,18 @@
 #include "ServiceDecisions.hpp"
 
+#include <cerrno>
+#include <csignal>
+
 #include "ServiceErrors.hpp"
 
 namespace sysext {
 
 namespace {
+
+// Also one of another user's (EPERM).
+bool processIsRunning(long processId) {
+    return ::kill(static_cast<pid_t>(processId), 0) == 0 || errno == EPERM;
+}
 
 bool isDenied(const ServiceState& state, const std::string& identifier) {
     const auto policy = state.policies.find(identifier);
@@ -190,15 +198,14 @@ std::optional<Fail> takeFailureOnDemand(ServiceState& state, const std::string& 
     return fail;
 }
 
-void forgetAbandonedApprovals(ServiceState& state,
-                              const std::function<bool(long processId)>& isRunning) {
+void forgetAbandonedApprovals(ServiceState& state) {
     std::erase_if(state.pendingApprovals, [&](const auto& pending) {
         const std::string& token = pending.second;
         const std::size_t digits = token.find_first_not_of("0123456789");
         if (digits == 0 || digits == std::string::npos || token[digits] != '-' || digits > 9) {
             return true;  // no process of ours could have made it
         }
-        return !isRunning(std::stol(token.substr(0, digits)));
+        return !processIsRunning(std::stol(token.substr(0, digits)));
     });
 }
 

@@ -2,7 +2,6 @@
 // next step, changing the state they are given. Threads and files stay outside.
 #pragma once
 
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -58,8 +57,7 @@ std::optional<Fail> takeFailureOnDemand(ServiceState& state, const std::string& 
 // A launcher that ended while its request waited leaves a record that nobody will
 // ever answer; it would outlive every later install. A token begins with the id of
 // the process that made the request, so a record is kept only while that runs.
-void forgetAbandonedApprovals(ServiceState& state,
-                              const std::function<bool(long processId)>& isRunning);
+void forgetAbandonedApprovals(ServiceState& state);
 
 // What a restart completes: uninstalls that waited, upgrades that waited; nothing
 // is in use any more afterwards.

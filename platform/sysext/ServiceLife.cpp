@@ -49,19 +49,4 @@ void ServiceLife::stop() {
     stopped_.notify_all();
 }
 
-void ServiceLife::workerStarted() {
-    const std::lock_guard lock(mutex_);
-    ++workers_;
-}
-
-void ServiceLife::workerFinished() {
-    const std::lock_guard lock(mutex_);
-    --workers_;
-}
-
-std::size_t ServiceLife::runningWorkers() const {
-    const std::lock_guard lock(mutex_);
-    return workers_;
-}
-
 }  // namespace sysext

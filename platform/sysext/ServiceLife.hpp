@@ -5,7 +5,6 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <cstddef>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -29,15 +28,10 @@ class ServiceLife {
     bool stopping() const;
     void stop();
 
-    void workerStarted();
-    void workerFinished();
-    std::size_t runningWorkers() const;
-
   private:
     mutable std::mutex mutex_;
     std::condition_variable stopped_;
     bool stopping_ = false;
-    std::size_t workers_ = 0;
 };
 
 }  // namespace sysext

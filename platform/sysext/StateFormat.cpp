@@ -59,8 +59,8 @@ class Parser {
         if (bytes_.back() != '\n') {
             return Failure{"cut short: the last line has no line end"};
         }
-        if (auto bad = firstByteOutOfPlace()) {
-            return Failure{*bad};
+        if (auto clean = everyByteInPlace(); !clean) {
+            return clean.error();
         }
         std::string_view rest = bytes_;
         bool ended = false;
@@ -83,8 +83,8 @@ class Parser {
                 ended = true;
                 continue;
             }
-            if (auto problem = takeRecord(line)) {
-                return failAt(*problem);
+            if (auto taken = takeRecord(line); !taken) {
+                return failAt(taken.error().message);
             }
         }
         if (!ended) {
@@ -97,7 +97,7 @@ class Parser {
     }
 
   private:
-    std::optional<std::string> firstByteOutOfPlace() const {
+    Expected<void> everyByteInPlace() const {
         std::size_t line = 1;
         for (const char c : bytes_) {
             const auto byte = static_cast<unsigned char>(c);
@@ -105,23 +105,23 @@ class Parser {
                 ++line;
             } else if (byte < 0x20 || byte > 0x7e) {
                 static constexpr char hex[] = "0123456789abcdef";
-                return "line " + std::to_string(line) + ": byte 0x" + hex[byte >> 4] +
-                       hex[byte & 0xf] + " does not belong in a state file";
+                return Failure{"line " + std::to_string(line) + ": byte 0x" + hex[byte >> 4] +
+                               hex[byte & 0xf] + " does not belong in a state file"};
             }
         }
-        return std::nullopt;
+        return {};
     }
 
     Failure failAt(const std::string& problem) const {
         return Failure{"line " + std::to_string(lineNumber_) + ": " + problem};
     }
 
-    std::optional<std::string> takeRecord(std::string_view line) {
+    Expected<void> takeRecord(std::string_view line) {
         const auto words = splitWords(line, 2);
         const std::string_view keyword = words[0];
         const std::string_view rest = words.size() > 1 ? words[1] : std::string_view{};
         if (words.size() < 2 || rest.empty()) {
-            return "\"" + std::string(keyword) + "\" without a value";
+            return Failure{"\"" + std::string(keyword) + "\" without a value"};
         }
         if (keyword == "release") {
             return takeRelease(rest);
@@ -147,113 +147,115 @@ class Parser {
         if (keyword == "fail") {
             return takeFailNext(rest);
         }
-        return "unknown record \"" + std::string(keyword.substr(0, 40)) + "\"";
+        return Failure{"unknown record \"" + std::string(keyword.substr(0, 40)) + "\""};
     }
 
-    std::optional<std::string> takeRelease(std::string_view text) {
+    Expected<void> takeRelease(std::string_view text) {
         if (sawRelease_) {
-            return "a second \"release\" line";
+            return Failure{"a second \"release\" line"};
         }
         sawRelease_ = true;
         const auto release = parseRelease(text, 3);
         if (!release) {
-            return "release is not of the form X.Y.Z";
+            return Failure{"release is not of the form X.Y.Z"};
         }
         state_.release = *release;
-        return std::nullopt;
+        return {};
     }
 
-    std::optional<std::string> takeDeveloper(std::string_view text) {
+    Expected<void> takeDeveloper(std::string_view text) {
         if (sawDeveloper_) {
-            return "a second \"developer\" line";
+            return Failure{"a second \"developer\" line"};
         }
         sawDeveloper_ = true;
         if (text != "on" && text != "off") {
-            return "developer must be \"on\" or \"off\"";
+            return Failure{"developer must be \"on\" or \"off\""};
         }
         state_.developerMode = text == "on";
-        return std::nullopt;
+        return {};
     }
 
-    std::optional<std::string> takeExtension(std::string_view text) {
+    Expected<void> takeExtension(std::string_view text) {
         const auto words = splitWords(text, 4);
         if (words.size() != 4) {
-            return "an extension needs an identifier, a version, a build and a state";
+            return Failure{"an extension needs an identifier, a version, a build and a state"};
         }
         if (!isBundleIdentifier(words[0])) {
-            return "malformed identifier";
+            return Failure{"malformed identifier"};
         }
         if (!isDottedVersion(words[1]) || !isDottedVersion(words[2])) {
-            return "malformed version or build";
+            return Failure{"malformed version or build"};
         }
         const BundleVersion version{std::string(words[1]), std::string(words[2])};
         ExtensionSlots& slots = state_.extensions[std::string(words[0])];
         if (words[3] == uninstallingStateName) {
             if (slots.uninstallingOnReboot) {
-                return "a second version waiting to uninstall";
+                return Failure{"a second version waiting to uninstall"};
             }
             slots.uninstallingOnReboot = version;
-            return std::nullopt;
+            return {};
         }
         const auto live = liveStateFromName(words[3]);
         if (!live) {
-            return "unknown extension state";
+            return Failure{"unknown extension state"};
         }
         if (slots.live) {
-            return "a second active version of one extension";
+            return Failure{"a second active version of one extension"};
         }
         slots.live = LiveExtension{version, *live};
-        return std::nullopt;
+        return {};
     }
 
-    std::optional<std::string> takePolicy(std::string_view text) {
+    Expected<void> takePolicy(std::string_view text) {
         const auto words = splitWords(text, 3);
         if (words.size() != 2 || !isBundleIdentifier(words[0])) {
-            return "a policy needs an identifier and \"allow\" or \"deny\"";
+            return Failure{"a policy needs an identifier and \"allow\" or \"deny\""};
         }
         if (words[1] != "allow" && words[1] != "deny") {
-            return "a policy is \"allow\" or \"deny\"";
+            return Failure{"a policy is \"allow\" or \"deny\""};
         }
         const bool added =
             state_.policies
                 .emplace(std::string(words[0]), words[1] == "deny" ? Policy::deny : Policy::allow)
                 .second;
-        return added ? std::nullopt
-                     : std::optional<std::string>("a second policy for one extension");
+        if (!added) {
+            return Failure{"a second policy for one extension"};
+        }
+        return {};
     }
 
-    std::optional<std::string> takeIdentifierInto(std::string_view text, std::set<std::string>& set,
-                                                  std::string_view what) {
+    Expected<void> takeIdentifierInto(std::string_view text, std::set<std::string>& set,
+                                      std::string_view what) {
         if (!isBundleIdentifier(text)) {
-            return "malformed identifier";
+            return Failure{"malformed identifier"};
         }
         if (!set.emplace(text).second) {
-            return "an extension marked " + std::string(what) + " twice";
+            return Failure{"an extension marked " + std::string(what) + " twice"};
         }
-        return std::nullopt;
+        return {};
     }
 
-    std::optional<std::string> takePending(std::string_view text) {
+    Expected<void> takePending(std::string_view text) {
         const auto words = splitWords(text, 3);
         if (words.size() != 2 || !isBundleIdentifier(words[0]) || !isRequestToken(words[1])) {
-            return "a pending request needs an identifier and a token";
+            return Failure{"a pending request needs an identifier and a token"};
         }
         if (!state_.pendingApprovals.emplace(words[0], words[1]).second) {
-            return "a second pending request for one extension";
+            return Failure{"a second pending request for one extension"};
         }
-        return std::nullopt;
+        return {};
     }
 
-    std::optional<std::string> takeFailNext(std::string_view text) {
+    Expected<void> takeFailNext(std::string_view text) {
         const auto words = splitWords(text, 3);
         const auto code = words.size() == 2 ? parseNumber(words[1]) : std::nullopt;
         if (!code || !isBundleIdentifier(words[0])) {
-            return "a failure needs an identifier and an error code";
+            return Failure{"a failure needs an identifier and an error code"};
         }
         if (!state_.failNext.emplace(words[0], *code).second) {
-            return "a second failure for one extension";
+            return Failure{"a second failure for one extension"};
         }
-        return std::nullopt;
+        return {};
     }
 
     std::string_view bytes_;

@@ -11,11 +11,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
+#include <string_view>
 #include <system_error>
 #include <utility>
 
@@ -60,18 +60,18 @@ class Descriptor {
     int descriptor_;
 };
 
-std::optional<std::string> writeAll(int descriptor, std::string_view bytes) {
+Expected<void> writeAll(int descriptor, std::string_view bytes) {
     while (!bytes.empty()) {
         const ssize_t written = ::write(descriptor, bytes.data(), bytes.size());
         if (written < 0) {
             if (errno == EINTR) {
                 continue;
             }
-            return systemError(errno);
+            return Failure{systemError(errno)};
         }
         bytes.remove_prefix(static_cast<std::size_t>(written));
     }
-    return std::nullopt;
+    return {};
 }
 
 // The user's own, and no one else may write to it, or it is not used at all:
@@ -167,17 +167,17 @@ std::string describeHolders(int lock) {
 
 // Without blocking in flock, so that a quit ends the wait and the one who waits
 // can be told who holds the lock.
-std::optional<std::string> waitForLock(const StatePaths& paths, int lock, int operation,
-                                       const LockWait& wait) {
+Expected<void> waitForLock(const StatePaths& paths, int lock, int operation, const LockWait& wait) {
     const auto started = std::chrono::steady_clock::now();
     bool told = false;
     int pauseMilliseconds = 1;
     for (;;) {
         if (::flock(lock, operation | LOCK_NB) == 0) {
-            return std::nullopt;
+            return {};
         }
         if (errno != EWOULDBLOCK && errno != EINTR) {
-            return "Cannot lock " + quoted(paths.lockFile()) + ": " + systemError(errno) + ".";
+            return Failure{"Cannot lock " + quoted(paths.lockFile()) + ": " + systemError(errno) +
+                           "."};
         }
         if (!told && wait.notice &&
             std::chrono::steady_clock::now() - started >= wait.noticeAfter) {
@@ -190,8 +190,8 @@ std::optional<std::string> waitForLock(const StatePaths& paths, int lock, int op
             if (wait.onQuit) {
                 wait.onQuit();
             }
-            return "Stopped waiting for the lock of the system extension state " +
-                   quoted(paths.directory) + ": the process is quitting.";
+            return Failure{"Stopped waiting for the lock of the system extension state " +
+                           quoted(paths.directory) + ": the process is quitting."};
         }
         pauseMilliseconds = std::min(pauseMilliseconds * 2, 50);
     }
@@ -234,30 +234,37 @@ std::optional<std::string> absoluteDirectoryFromEnvironment(const char* name) {
     return std::string(value);
 }
 
-// Makes a finished rename or unlink survive a power cut.
-void syncDirectory(const StateLock& lock) {
-    ::fsync(lock.directory());
-}
+enum class LockMode { shared, exclusive };
 
-}  // namespace
+// Held for as long as the object lives; the kernel drops it if the process dies.
+// It also holds the state directory, opened and checked once, which every file
+// of the state is reached from.
+class StateLock {
+  public:
+    static Expected<StateLock> acquire(const StatePaths& paths, LockMode mode,
+                                       const LockWait& wait = {});
+    StateLock(const StateLock&) = delete;
+    StateLock& operator=(const StateLock&) = delete;
+    StateLock(StateLock&& other) noexcept;
+    StateLock& operator=(StateLock&&) = delete;
+    ~StateLock();
 
-Expected<StatePaths> locateStatePaths() {
-    if (auto stateHome = absoluteDirectoryFromEnvironment("XDG_STATE_HOME")) {
-        return StatePaths{std::filesystem::path(*stateHome) / "veltrin-sysext"};
-    }
-    if (auto home = absoluteDirectoryFromEnvironment("HOME")) {
-        return StatePaths{std::filesystem::path(*home) / ".local" / "state" / "veltrin-sysext"};
-    }
-    return Failure{
-        "There is no place for the system extension state: neither XDG_STATE_HOME nor HOME "
-        "holds an absolute path. Set one of them."};
-}
+    const StatePaths& paths() const { return paths_; }
+    int directory() const { return directory_; }
+
+  private:
+    StateLock(StatePaths paths, int directory, int lock)
+        : paths_(std::move(paths)), directory_(directory), lock_(lock) {}
+    StatePaths paths_;
+    int directory_;
+    int lock_;
+};
 
 Expected<StateLock> StateLock::acquire(const StatePaths& paths, LockMode mode,
                                        const LockWait& wait) {
     auto opened = openStateDirectory(paths);
     if (!opened) {
-        return Failure{opened.error()};
+        return opened.error();
     }
     Descriptor directory(*opened);
     Descriptor lock(
@@ -267,8 +274,8 @@ Expected<StateLock> StateLock::acquire(const StatePaths& paths, LockMode mode,
                        ": " + systemError(errno) + "."};
     }
     const int operation = mode == LockMode::exclusive ? LOCK_EX : LOCK_SH;
-    if (auto problem = waitForLock(paths, lock.get(), operation, wait)) {
-        return Failure{*problem};
+    if (auto locked = waitForLock(paths, lock.get(), operation, wait); !locked) {
+        return locked.error();
     }
     return StateLock(paths, directory.release(), lock.release());
 }
@@ -286,6 +293,12 @@ StateLock::~StateLock() {
     }
 }
 
+// Makes a finished rename or unlink survive a power cut.
+void syncDirectory(const StateLock& lock) {
+    ::fsync(lock.directory());
+}
+
+// A missing file is the state of a fresh machine.
 Expected<ServiceState> readStateFile(const StateLock& lock) {
     const StatePaths& paths = lock.paths();
     const Descriptor file(
@@ -299,55 +312,68 @@ Expected<ServiceState> readStateFile(const StateLock& lock) {
     }
     auto bytes = readCapped(paths, file.get());
     if (!bytes) {
-        return Failure{bytes.error()};
+        return bytes.error();
     }
     auto state = parseState(*bytes);
     if (!state) {
-        return Failure{damagedStateMessage(paths, state.error())};
+        return Failure{damagedStateMessage(paths, state.error().message)};
     }
     return state;
 }
 
 // A fresh file every time: whatever stood under the staged name, a link
 // included, is removed rather than written through.
-std::optional<std::string> writeStagedState(const StateLock& lock, std::string_view bytes) {
+Expected<void> writeStagedState(const StateLock& lock, std::string_view bytes) {
     const std::string cannot = "Cannot write " + quoted(lock.paths().stagedFile()) + ": ";
     if (::unlinkat(lock.directory(), stagedName, 0) != 0 && errno != ENOENT) {
-        return cannot + systemError(errno) + ".";
+        return Failure{cannot + systemError(errno) + "."};
     }
     const Descriptor file(::openat(lock.directory(), stagedName,
                                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (file.get() < 0) {
-        return cannot + systemError(errno) + ".";
+        return Failure{cannot + systemError(errno) + "."};
     }
-    if (auto problem = writeAll(file.get(), bytes)) {
-        return cannot + *problem + ".";
+    if (auto written = writeAll(file.get(), bytes); !written) {
+        return Failure{cannot + written.error().message + "."};
     }
     if (::fsync(file.get()) != 0) {
-        return cannot + systemError(errno) + ".";
+        return Failure{cannot + systemError(errno) + "."};
     }
-    return std::nullopt;
+    return {};
 }
 
-std::optional<std::string> commitStagedState(const StateLock& lock) {
+Expected<void> commitStagedState(const StateLock& lock) {
     if (::renameat(lock.directory(), stagedName, lock.directory(), stateName) != 0) {
-        return "Cannot replace " + quoted(lock.paths().stateFile()) + ": " + systemError(errno) +
-               ".";
+        return Failure{"Cannot replace " + quoted(lock.paths().stateFile()) + ": " +
+                       systemError(errno) + "."};
     }
     syncDirectory(lock);
-    return std::nullopt;
+    return {};
+}
+
+}  // namespace
+
+Expected<StatePaths> locateStatePaths() {
+    if (auto stateHome = absoluteDirectoryFromEnvironment("XDG_STATE_HOME")) {
+        return StatePaths{std::filesystem::path(*stateHome) / "veltrin-sysext"};
+    }
+    if (auto home = absoluteDirectoryFromEnvironment("HOME")) {
+        return StatePaths{std::filesystem::path(*home) / ".local" / "state" / "veltrin-sysext"};
+    }
+    return Failure{
+        "There is no place for the system extension state: neither XDG_STATE_HOME nor HOME "
+        "holds an absolute path. Set one of them."};
 }
 
 Expected<ServiceState> StateStore::read() const {
     auto lock = StateLock::acquire(paths_, LockMode::shared, wait_);
     if (!lock) {
-        return Failure{lock.error()};
+        return lock.error();
     }
     return readStateFile(*lock);
 }
 
-std::optional<std::string> StateStore::updateWith(
-    const std::function<void(ServiceState&)>& change) const {
+Expected<void> StateStore::updateWith(const std::function<void(ServiceState&)>& change) const {
     auto lock = StateLock::acquire(paths_, LockMode::exclusive, wait_);
     if (!lock) {
         return lock.error();
@@ -359,23 +385,24 @@ std::optional<std::string> StateStore::updateWith(
     const ServiceState before = *state;
     change(*state);
     if (*state == before) {
-        return std::nullopt;
+        return {};
     }
     // Written, it could never be read back.
     const std::string bytes = serializeState(*state);
     if (bytes.size() > largestStateFile) {
-        return "The change was not made: the system extension state " + quoted(paths_.stateFile()) +
-               " would grow past " + std::to_string(largestStateFile) +
-               " bytes. It was left as it is; to start afresh run \"sysextctl reset\" (or remove "
-               "that file).";
+        return Failure{"The change was not made: the system extension state " +
+                       quoted(paths_.stateFile()) + " would grow past " +
+                       std::to_string(largestStateFile) +
+                       " bytes. It was left as it is; to start afresh run \"sysextctl reset\" (or "
+                       "remove that file)."};
     }
-    if (auto problem = writeStagedState(*lock, bytes)) {
-        return problem;
+    if (auto staged = writeStagedState(*lock, bytes); !staged) {
+        return staged;
     }
     return commitStagedState(*lock);
 }
 
-std::optional<std::string> StateStore::reset() const {
+Expected<void> StateStore::reset() const {
     auto lock = StateLock::acquire(paths_, LockMode::exclusive, wait_);
     if (!lock) {
         return lock.error();
@@ -389,11 +416,11 @@ std::optional<std::string> StateStore::reset() const {
             error);
     }
     if (error) {
-        return "Cannot remove " + quoted(paths_.stateFile()) + ": " + systemError(error.value()) +
-               ".";
+        return Failure{"Cannot remove " + quoted(paths_.stateFile()) + ": " +
+                       systemError(error.value()) + "."};
     }
     syncDirectory(*lock);
-    return std::nullopt;
+    return {};
 }
 
 }  // namespace sysext

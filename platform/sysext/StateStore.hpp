@@ -10,7 +10,6 @@
 #include <functional>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <type_traits>
 
 #include "Expected.hpp"
@@ -28,8 +27,6 @@ struct StatePaths {
 // $XDG_STATE_HOME/veltrin-sysext, else $HOME/.local/state/veltrin-sysext.
 Expected<StatePaths> locateStatePaths();
 
-enum class LockMode { shared, exclusive };
-
 // How long a process waits while another holds the lock, and what it says.
 struct LockWait {
     // Once this descriptor is readable (a quit signal's pipe), onQuit runs; if
@@ -41,41 +38,10 @@ struct LockWait {
     std::chrono::milliseconds noticeAfter{3000};
 };
 
-// Held for as long as the object lives; the kernel drops it if the process dies.
-// It also holds the state directory, opened and checked once, which every file
-// of the state is reached from.
-class StateLock {
-  public:
-    static Expected<StateLock> acquire(const StatePaths& paths, LockMode mode,
-                                       const LockWait& wait = {});
-    StateLock(const StateLock&) = delete;
-    StateLock& operator=(const StateLock&) = delete;
-    StateLock(StateLock&& other) noexcept;
-    StateLock& operator=(StateLock&&) = delete;
-    ~StateLock();
-
-    const StatePaths& paths() const { return paths_; }
-    int directory() const { return directory_; }
-
-  private:
-    StateLock(StatePaths paths, int directory, int lock)
-        : paths_(std::move(paths)), directory_(directory), lock_(lock) {}
-    StatePaths paths_;
-    int directory_;
-    int lock_;
-};
-
-// The steps of an update, for callers that already hold the exclusive lock.
-// A missing file is the state of a fresh machine.
-Expected<ServiceState> readStateFile(const StateLock& lock);
-std::optional<std::string> writeStagedState(const StateLock& lock, std::string_view bytes);
-std::optional<std::string> commitStagedState(const StateLock& lock);
-
 class StateStore {
   public:
     explicit StateStore(StatePaths paths, LockWait wait = {})
         : paths_(std::move(paths)), wait_(std::move(wait)) {}
-    const StatePaths& paths() const { return paths_; }
 
     Expected<ServiceState> read() const;
 
@@ -85,16 +51,16 @@ class StateStore {
     template <class Change>
     auto update(Change&& change) const -> Expected<std::invoke_result_t<Change&, ServiceState&>> {
         std::optional<std::invoke_result_t<Change&, ServiceState&>> result;
-        if (auto problem =
-                updateWith([&](ServiceState& state) { result.emplace(change(state)); })) {
-            return Failure{*problem};
+        auto updated = updateWith([&](ServiceState& state) { result.emplace(change(state)); });
+        if (!updated) {
+            return updated.error();
         }
         return std::move(*result);
     }
-    std::optional<std::string> updateWith(const std::function<void(ServiceState&)>& change) const;
+    Expected<void> updateWith(const std::function<void(ServiceState&)>& change) const;
 
     // Forgets everything, also a state that cannot be read.
-    std::optional<std::string> reset() const;
+    Expected<void> reset() const;
 
   private:
     StatePaths paths_;

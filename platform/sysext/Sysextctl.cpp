@@ -58,7 +58,7 @@ std::string quoted(const std::string& argument, std::size_t longest) {
 Expected<StateStore> openStore(Command& command) {
     auto paths = locateStatePaths();
     if (!paths) {
-        return Failure{paths.error()};
+        return paths.error();
     }
     LockWait wait;
     wait.notice = [&command](const std::string& message) {
@@ -71,11 +71,12 @@ Expected<StateStore> openStore(Command& command) {
 int change(Command& command, const std::function<std::string(ServiceState&)>& edit) {
     auto store = openStore(command);
     if (!store) {
-        return stateError(command, store.error());
+        return stateError(command, store.error().message);
     }
     std::string afterwards;
-    if (auto problem = store->updateWith([&](ServiceState& state) { afterwards = edit(state); })) {
-        return stateError(command, *problem);
+    auto changed = store->updateWith([&](ServiceState& state) { afterwards = edit(state); });
+    if (!changed) {
+        return stateError(command, changed.error().message);
     }
     command.err << afterwards;
     return exitSuccess;
@@ -84,11 +85,11 @@ int change(Command& command, const std::function<std::string(ServiceState&)>& ed
 int show(Command& command, const std::function<void(const ServiceState&)>& print) {
     auto store = openStore(command);
     if (!store) {
-        return stateError(command, store.error());
+        return stateError(command, store.error().message);
     }
     auto state = store->read();
     if (!state) {
-        return stateError(command, state.error());
+        return stateError(command, state.error().message);
     }
     print(*state);
     return exitSuccess;
@@ -116,18 +117,18 @@ std::string warningIfNoRequestNamed(const ServiceState& state, const std::string
 }
 
 // Checks the count of arguments after the verb and the identifier among them.
-std::optional<std::string> checkShape(const Command& command, std::size_t count,
-                                      bool firstIsIdentifier) {
+Expected<void> checkShape(const Command& command, std::size_t count, bool firstIsIdentifier) {
     const std::string& verb = command.arguments[0];
     if (command.arguments.size() - 1 != count) {
-        return "\"" + verb + "\" takes " + std::to_string(count) + " argument" +
-               (count == 1 ? "" : "s") + ", got " + std::to_string(command.arguments.size() - 1);
+        return Failure{"\"" + verb + "\" takes " + std::to_string(count) + " argument" +
+                       (count == 1 ? "" : "s") + ", got " +
+                       std::to_string(command.arguments.size() - 1)};
     }
     if (firstIsIdentifier && !isBundleIdentifier(command.arguments[1])) {
-        return quoted(command.arguments[1], 300) +
-               " is not a bundle identifier (reverse-DNS, such as com.example.driver)";
+        return Failure{quoted(command.arguments[1], 300) +
+                       " is not a bundle identifier (reverse-DNS, such as com.example.driver)"};
     }
-    return std::nullopt;
+    return {};
 }
 
 std::optional<bool> parseSwitch(const std::string& text, const char* on, const char* off) {
@@ -141,8 +142,8 @@ std::optional<bool> parseSwitch(const std::string& text, const char* on, const c
 }
 
 int list(Command& command) {
-    if (auto problem = checkShape(command, 0, false)) {
-        return usageError(command, *problem);
+    if (auto shape = checkShape(command, 0, false); !shape) {
+        return usageError(command, shape.error().message);
     }
     return show(command, [&](const ServiceState& state) {
         if (state.extensions.empty()) {
@@ -164,8 +165,8 @@ int list(Command& command) {
 }
 
 int approveVerb(Command& command) {
-    if (auto problem = checkShape(command, 1, true)) {
-        return usageError(command, *problem);
+    if (auto shape = checkShape(command, 1, true); !shape) {
+        return usageError(command, shape.error().message);
     }
     const std::string& identifier = command.arguments[1];
     return change(command, [&](ServiceState& state) {
@@ -175,8 +176,8 @@ int approveVerb(Command& command) {
 }
 
 int policy(Command& command) {
-    if (auto problem = checkShape(command, 2, true)) {
-        return usageError(command, *problem);
+    if (auto shape = checkShape(command, 2, true); !shape) {
+        return usageError(command, shape.error().message);
     }
     const auto deny = parseSwitch(command.arguments[2], "deny", "allow");
     if (!deny) {
@@ -190,8 +191,8 @@ int policy(Command& command) {
 }
 
 int busy(Command& command) {
-    if (auto problem = checkShape(command, 2, true)) {
-        return usageError(command, *problem);
+    if (auto shape = checkShape(command, 2, true); !shape) {
+        return usageError(command, shape.error().message);
     }
     const auto inUse = parseSwitch(command.arguments[2], "on", "off");
     if (!inUse) {
@@ -209,8 +210,8 @@ int busy(Command& command) {
 }
 
 int failVerb(Command& command) {
-    if (auto problem = checkShape(command, 2, true)) {
-        return usageError(command, *problem);
+    if (auto shape = checkShape(command, 2, true); !shape) {
+        return usageError(command, shape.error().message);
     }
     const std::string& text = command.arguments[2];
     std::int64_t code = 0;
@@ -227,8 +228,8 @@ int failVerb(Command& command) {
 }
 
 int rebootVerb(Command& command) {
-    if (auto problem = checkShape(command, 0, false)) {
-        return usageError(command, *problem);
+    if (auto shape = checkShape(command, 0, false); !shape) {
+        return usageError(command, shape.error().message);
     }
     return change(command, [](ServiceState& state) {
         reboot(state);
@@ -242,8 +243,8 @@ int release(Command& command) {
             command.out << releaseText(state.release) << "\n";
         });
     }
-    if (auto problem = checkShape(command, 1, false)) {
-        return usageError(command, *problem);
+    if (auto shape = checkShape(command, 1, false); !shape) {
+        return usageError(command, shape.error().message);
     }
     const auto wanted = parseRelease(command.arguments[1], 1);
     if (!wanted) {
@@ -262,8 +263,8 @@ int developer(Command& command) {
             command.out << (state.developerMode ? "on" : "off") << "\n";
         });
     }
-    if (auto problem = checkShape(command, 1, false)) {
-        return usageError(command, *problem);
+    if (auto shape = checkShape(command, 1, false); !shape) {
+        return usageError(command, shape.error().message);
     }
     const auto on = parseSwitch(command.arguments[1], "on", "off");
     if (!on) {
@@ -276,15 +277,15 @@ int developer(Command& command) {
 }
 
 int reset(Command& command) {
-    if (auto problem = checkShape(command, 0, false)) {
-        return usageError(command, *problem);
+    if (auto shape = checkShape(command, 0, false); !shape) {
+        return usageError(command, shape.error().message);
     }
     auto store = openStore(command);
     if (!store) {
-        return stateError(command, store.error());
+        return stateError(command, store.error().message);
     }
-    if (auto problem = store->reset()) {
-        return stateError(command, *problem);
+    if (auto cleared = store->reset(); !cleared) {
+        return stateError(command, cleared.error().message);
     }
     return exitSuccess;
 }

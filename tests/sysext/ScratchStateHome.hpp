@@ -13,37 +13,33 @@
 
 namespace sysext::testing {
 
-class ScratchStateHome {
-  public:
+struct ScratchStateHome {
     ScratchStateHome() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "sysext-test-XXXXXX").string();
+        std::string pattern = std::filesystem::temp_directory_path() / "sysext-test-XXXXXX";
         if (::mkdtemp(pattern.data()) == nullptr) {
             throw std::runtime_error("mkdtemp failed");
         }
-        root_ = pattern;
-        ::setenv("HOME", root_.c_str(), 1);
-        ::setenv("XDG_STATE_HOME", (root_ / "state-home").c_str(), 1);
+        root = pattern;
+        ::setenv("HOME", root.c_str(), 1);
+        ::setenv("XDG_STATE_HOME", (root / "state-home").c_str(), 1);
     }
     ~ScratchStateHome() {
         std::error_code ignored;
-        std::filesystem::remove_all(root_, ignored);
+        std::filesystem::remove_all(root, ignored);
     }
 
-    const std::filesystem::path& root() const { return root_; }
-    StatePaths paths() const { return StatePaths{root_ / "state-home" / "veltrin-sysext"}; }
+    StatePaths paths() const { return {root / "state-home" / "veltrin-sysext"}; }
     // The state file's bytes; empty when there is none.
     std::string stateBytes() const {
         std::ifstream file(paths().stateFile(), std::ios::binary);
-        return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+        return {std::istreambuf_iterator<char>(file), {}};
     }
     void writeStateBytes(const std::string& bytes) const {
         std::filesystem::create_directories(paths().directory);
-        std::ofstream(paths().stateFile(), std::ios::binary | std::ios::trunc) << bytes;
+        std::ofstream(paths().stateFile(), std::ios::binary) << bytes;
     }
 
-  private:
-    std::filesystem::path root_;
+    std::filesystem::path root;
 };
 
 }  // namespace sysext::testing
