@@ -15,7 +15,8 @@
 
 namespace platform {
 
-// A format that can only be made from a string literal.
+// A format that can only be made from a string literal that is a row of
+// programLogFormats (LogFormats.hpp); any other text does not compile.
 class LogFormat {
   public:
     template <std::size_t N>
@@ -23,7 +24,7 @@ class LogFormat {
         : text_(literal, N - 1), row_(programLogFormatRow(text_)) {}
 
     constexpr std::string_view text() const { return text_; }
-    // Its row in programLogFormats, or notAProgramLogFormat.
+    // Its row in programLogFormats.
     constexpr std::size_t row() const { return row_; }
 
   private:
@@ -36,9 +37,9 @@ using LogArgument = std::variant<std::int64_t, std::string_view>;
 
 // Fills the directives of the format from the arguments, the way the platform's
 // string formatting does: %@ and %s take the next text, %d the next integer in
-// decimal (all 64 bits), %% is a percent sign. A directive without a matching
-// argument, and any other %-sequence, stays as written. Argument text is copied
-// unchanged and never scanned for directives.
+// decimal (all 64 bits). A directive without a matching argument stays as
+// written. Argument text is copied unchanged and never scanned for directives.
+// The same for every backend: the seam defines it (LogFormat.cpp).
 std::string formatLogMessage(LogFormat format, std::span<const LogArgument> arguments);
 
 inline std::string formatLogMessage(LogFormat format,

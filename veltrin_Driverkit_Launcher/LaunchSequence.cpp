@@ -75,8 +75,8 @@ void AppDelegate::applicationDidFinishLaunching() {
         if (boundedWait) {
             platform::setExitStatus(exitStatus::failure);
         }
-        platform::osLog(mode->start);
-        writeLog(mode->start.text());
+        platform::osLog(*mode->start);
+        writeLog(mode->start->text());
         showStatus(mode->statusText());
         platform::sleepForTimeInterval(settlingPauseSeconds);
         if (is(ModeAction::deactivate)) {
