@@ -5,11 +5,18 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <tuple>
+#include <utility>
+
+#include "platform/Timer.hpp"
+#include "platform/UnifiedLog.hpp"
+#include "veltrin_Driverkit_Launcher/ActivityLog.hpp"
+#include "veltrin_Driverkit_Launcher/LauncherState.hpp"
 
 namespace fake {
 
@@ -29,17 +36,75 @@ std::string number(double value) {
     return text;
 }
 
+// The launcher's end, by the delegate or by the quit button.
+void end(FakePlatform& fake, const void* sender) {
+    fake.record("Terminate", fake.name(sender));
+    if (!std::exchange(fake.ended, true)) {
+        fake.delegate->applicationWillTerminate();
+    }
+}
+
+void resetLauncherState() {
+    launcher::commandLineMode = launcher::interactiveInstall = launcher::keepRunning = false;
+    launcher::statusQuery = launcher::boundedWait = launcher::outcomeArrived = false;
+    launcher::exitTimer.reset();
+    launcher::logFileURL.reset();
+}
+
+class FakeTimer final : public platform::Timer {
+  public:
+    explicit FakeTimer(int number) : id(number) {}
+    void invalidate() override {
+        FakePlatform::current().record("Invalidated", "#" + std::to_string(id));
+        scheduled = false;
+    }
+    const int id;
+    bool scheduled = true;
+};
+
+class FakeRequest final : public platform::SystemExtensionRequest {
+  public:
+    FakeRequest(const char* k, std::string identifier, platform::DispatchQueue& q)
+        : kind(k), identifier_(std::move(identifier)), queue(&q) {}
+    std::string identifier() const override { return identifier_; }
+    void setDelegate(platform::SystemExtensionRequestDelegate* d) override { delegate = d; }
+
+    const char* const kind;
+    const std::string identifier_;
+    platform::DispatchQueue* const queue;
+    platform::SystemExtensionRequestDelegate* delegate = nullptr;
+};
+
+// The window, the quit button or a text field whose texts go to the trace as `sink`.
+class FakeOutlet final : public platform::Window,
+                         public platform::TextField,
+                         public platform::Button {
+  public:
+    explicit FakeOutlet(const char* sink = "") : sink_(sink) {}
+    void setStringValue(std::string_view text) override {
+        FakePlatform::current().record(sink_, std::string(text));
+    }
+    void setKeyEquivalent(std::string_view key) override {
+        FakePlatform::current().record("Key", std::string(key));
+    }
+
+  private:
+    const char* sink_;
+};
+
 }  // namespace
 
 std::string lines(const Trace& trace) {
     std::string out;
-    for (const std::string& entry : trace) {
-        for (const char c : entry) {
+    for (const Entry& entry : trace) {
+        const double seconds = static_cast<double>(entry.ns) / 1e9;
+        for (const char c :
+             number(seconds) + " " + entry.sink + (entry.what.empty() ? "" : " ") + entry.what) {
             const auto byte = static_cast<unsigned char>(c);
             if (byte < 0x20 || byte >= 0x7F || c == '\\') {
-                out += "\\x";
-                out += "0123456789ABCDEF"[byte >> 4];
-                out += "0123456789ABCDEF"[byte & 15];
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+                out += escaped;
             } else {
                 out += c;
             }
@@ -49,20 +114,7 @@ std::string lines(const Trace& trace) {
     return out;
 }
 
-void FakeOutlet::setStringValue(std::string_view text) {
-    FakePlatform::current().record(sink_ + (" " + std::string(text)));
-}
-
-void FakeOutlet::setKeyEquivalent(std::string_view key) {
-    FakePlatform::current().record("Key " + std::string(key));
-}
-
-void FakeTimer::invalidate() {
-    FakePlatform::current().record("Invalidated #" + std::to_string(id));
-    scheduled = false;
-}
-
-FakePlatform::FakePlatform() : mainQueue_(std::make_unique<platform::DispatchQueue>(*this)) {
+FakePlatform::FakePlatform() : mainQueue(std::make_unique<platform::DispatchQueue>(*this)) {
     if (currentFake != nullptr) {
         throw std::logic_error("fake::FakePlatform: only one may exist at a time");
     }
@@ -70,27 +122,23 @@ FakePlatform::FakePlatform() : mainQueue_(std::make_unique<platform::DispatchQue
     if (::mkdtemp(pattern.data()) == nullptr) {
         throw std::logic_error("fake::FakePlatform: mkdtemp failed");
     }
-    home_ = pattern;
+    home = pattern;
     currentFake = this;
+    resetLauncherState();
 }
 
 FakePlatform::~FakePlatform() {
+    resetLauncherState();
     currentFake = nullptr;
     std::error_code ignored;
-    fs::remove_all(home_, ignored);
+    fs::remove_all(home, ignored);
 }
 
 FakePlatform& FakePlatform::current() {
     if (currentFake == nullptr) {
-        throw std::logic_error(
-            "fake::FakePlatform: a seam function was called with no fake in place");
+        throw std::logic_error("fake::FakePlatform: a seam function was called with no fake");
     }
     return *currentFake;
-}
-
-bool FakePlatform::isAtLeast(platform::OperatingSystemVersion version) const {
-    return std::tie(release.major, release.minor, release.patch) >=
-           std::tie(version.major, version.minor, version.patch);
 }
 
 void FakePlatform::createActivityLog(std::string_view initialBytes) {
@@ -109,8 +157,8 @@ std::optional<std::string> FakePlatform::activityLogBytes() const {
 }
 
 // Whatever was appended since the last look becomes one entry, at the current
-// time, so that each write lands between the right neighbours.
-// A file that went or shrank starts afresh. The size alone says when nothing changed.
+// time, so that each write lands between the right neighbours. A file that went
+// or shrank starts afresh. The size alone says when nothing changed.
 void FakePlatform::observeActivityLog() {
     std::error_code error;
     if (fs::file_size(activityLogPath(), error) == activityLogSeen_ && !error) {
@@ -118,176 +166,109 @@ void FakePlatform::observeActivityLog() {
     }
     const std::string bytes = activityLogBytes().value_or("");
     if (bytes.size() > activityLogSeen_) {
-        trace_.push_back(number(now()) + " ActivityLog " + bytes.substr(activityLogSeen_));
+        trace_.push_back({nowNs, "ActivityLog", bytes.substr(activityLogSeen_)});
     }
     activityLogSeen_ = bytes.size();
 }
 
-int FakePlatform::launch(const std::vector<std::string>& flags) {
-    arguments_ = {std::string(programPath)};
-    arguments_.insert(arguments_.end(), flags.begin(), flags.end());
-    delegate_ = platform::instantiateLayoutDelegate();
-    quitButton_ = std::make_shared<FakeOutlet>();
+void FakePlatform::launch(const std::vector<std::string>& flags) {
+    arguments = {std::string(programPath)};
+    arguments.insert(arguments.end(), flags.begin(), flags.end());
+    delegate = platform::instantiateLayoutDelegate();
+    quitButton = std::make_shared<FakeOutlet>();
     if (outletsConnected) {
-        delegate_->setWindow(std::make_shared<FakeOutlet>());
-        delegate_->setQuitButton(quitButton_);
-        delegate_->setMessageBox(std::make_shared<FakeOutlet>("Status"));
-        delegate_->setMacOSMessageBox(std::make_shared<FakeOutlet>("Release"));
+        delegate->setWindow(std::make_shared<FakeOutlet>());
+        delegate->setQuitButton(quitButton);
+        delegate->setMessageBox(std::make_shared<FakeOutlet>("Status"));
+        delegate->setMacOSMessageBox(std::make_shared<FakeOutlet>("Release"));
     }
-    windowShown = delegate_->showsWindowAtLaunch();
-    delegate_->applicationDidFinishLaunching();
+    if (delegate->showsWindowAtLaunch()) {
+        record("Window");
+    }
+    delegate->applicationDidFinishLaunching();
     runUntilIdle();
-    return exitStatus;
 }
 
-void FakePlatform::advanceClock(double seconds) {
-    observeActivityLog();
-    nowNs_ += toNanos(seconds);
-}
-
-void FakePlatform::post(std::function<void()> work) {
-    due_.push_back({nowNs_, nextOrder_++, std::move(work)});
-}
-
-// Runs the one thing that became due first, if it is due by `limit` or by now.
-// False when none is.
-bool FakePlatform::runNextDue(std::int64_t limit) {
-    const auto next =
-        std::ranges::min_element(due_, {}, [](const Due& d) { return std::pair(d.at, d.order); });
-    if (ended_ || next == due_.end() || next->at > std::max(limit, nowNs_)) {
-        return false;
-    }
-    if (next->at > nowNs_) {
-        observeActivityLog();
-        nowNs_ = next->at;
-    }
-    const std::function<void()> work = std::move(next->work);
-    due_.erase(next);
-    work();
-    return true;
+void FakePlatform::post(std::function<void()> work, std::int64_t delayNs) {
+    due_.push_back({nowNs + delayNs, nextOrder_++, std::move(work)});
 }
 
 void FakePlatform::runUntil(double time) {
-    const std::int64_t limit = toNanos(time);
-    while (runNextDue(limit)) {
-    }
-    if (!ended_ && limit > nowNs_) {
+    const std::int64_t limit = std::max(toNanos(time), nowNs);
+    for (;;) {
+        const auto next = std::ranges::min_element(
+            due_, {}, [](const Due& d) { return std::pair(d.at, d.order); });
+        if (ended || next == due_.end() || next->at > limit) {
+            break;
+        }
         observeActivityLog();
-        nowNs_ = limit;
+        nowNs = std::max(nowNs, next->at);
+        const std::function<void()> work = std::move(next->work);
+        due_.erase(next);
+        work();
+    }
+    if (!ended) {
+        observeActivityLog();
+        nowNs = limit;
     }
 }
 
-std::shared_ptr<platform::Timer> FakePlatform::scheduleTimer(double seconds,
-                                                             platform::TimerTarget& target,
-                                                             bool repeats) {
-    auto timer = std::make_shared<FakeTimer>(++timerCount_);
-    record("Scheduled #" + std::to_string(timer->id) + " " + number(seconds) + " " +
-           name(dynamic_cast<const void*>(&target)) + (repeats ? " repeats" : ""));
-    // The work holds the timer, so it lives while it fires whatever the target drops.
-    due_.push_back({nowNs_ + toNanos(seconds), nextOrder_++, [this, timer, &target] {
-                        if (timer->scheduled) {
-                            record("Fired #" + std::to_string(timer->id));
-                            timer->scheduled = false;
-                            target.fireTimer();
-                        }
-                    }});
-    return timer;
-}
-
-void FakePlatform::terminate(const void* sender) {
-    record("Terminate " + name(sender));
-    if (!ended_) {
-        ended_ = true;
-        delegate_->applicationWillTerminate();
+void FakePlatform::deliver(std::size_t index,
+                           std::function<void(platform::SystemExtensionRequestDelegate&,
+                                              platform::SystemExtensionRequest&)>
+                               call) {
+    if (index >= requests.size()) {
+        throw std::logic_error("fake::FakePlatform: an answer to a request never submitted");
     }
-}
-
-void FakePlatform::submit(std::shared_ptr<FakeRequest> request) {
-    using enum platform::RequestKind;
-    record(std::string("Submit ") +
-           (request->kind == activation     ? "activation "
-            : request->kind == deactivation ? "deactivation "
-                                            : "properties ") +
-           request->identifier() + " " + name(dynamic_cast<const void*>(request->delegate)) + " " +
-           name(request->queue));
-    requests_.push_back(std::move(request));
-}
-
-void FakePlatform::deliver(
-    std::size_t index,
-    std::function<void(platform::SystemExtensionRequestDelegate&, FakeRequest&)> call) {
-    if (index >= requests_.size()) {
-        throw std::logic_error(
-            "fake::FakePlatform: an answer to a request that was never submitted");
-    }
-    FakeRequest& request = *requests_[index];
+    auto& request = static_cast<FakeRequest&>(*requests[index]);
     request.queue->async([&request, call = std::move(call)] { call(*request.delegate, request); });
 }
 
 void FakePlatform::answerFinished(std::size_t index, platform::Result result) {
-    deliver(index, [result](auto& delegate, auto& request) {
-        delegate.requestDidFinishWithResult(request, result);
-    });
+    deliver(index, [result](auto& d, auto& r) { d.requestDidFinishWithResult(r, result); });
 }
 
-void FakePlatform::answerFailed(std::size_t index, std::string localizedDescription,
-                                std::int64_t code) {
-    const platform::Error error{std::string(platform::systemExtensionErrorDomain), code,
+void FakePlatform::answerFailed(std::size_t index, std::string localizedDescription) {
+    const platform::Error error{std::string(platform::systemExtensionErrorDomain),
+                                platform::SystemExtensionErrorCode::unknown,
                                 std::move(localizedDescription)};
-    deliver(index, [error](auto& delegate, auto& request) {
-        delegate.requestDidFailWithError(request, error);
-    });
+    deliver(index, [error](auto& d, auto& r) { d.requestDidFailWithError(r, error); });
 }
 
 void FakePlatform::answerNeedsApproval(std::size_t index) {
-    deliver(index,
-            [](auto& delegate, auto& request) { delegate.requestNeedsUserApproval(request); });
+    deliver(index, [](auto& d, auto& r) { d.requestNeedsUserApproval(r); });
 }
 
 void FakePlatform::answerReplacement(std::size_t index, std::string existingVersion,
                                      std::string newVersion) {
-    deliver(index, [this, existingVersion, newVersion](auto& delegate, auto& request) {
-        const auto answer = delegate.requestActionForReplacingExtension(
-            request, {request.identifier(), existingVersion, existingVersion},
-            {request.identifier(), newVersion, newVersion});
-        record("Answer " + std::to_string(answer));
+    deliver(index, [this, existingVersion, newVersion](auto& d, auto& r) {
+        const auto answer = d.requestActionForReplacingExtension(
+            r, {r.identifier(), existingVersion, existingVersion},
+            {r.identifier(), newVersion, newVersion});
+        record("Answer", std::to_string(answer));
     });
 }
 
 void FakePlatform::answerFoundProperties(std::size_t index,
                                          std::vector<platform::ExtensionProperties> properties) {
-    deliver(index, [properties](auto& delegate, auto& request) {
-        delegate.requestFoundProperties(request, properties);
-    });
+    deliver(index, [properties](auto& d, auto& r) { d.requestFoundProperties(r, properties); });
 }
 
 void FakePlatform::pressLoadButton() {
-    post([this] { delegate_->loadDriverWithSender(nullptr); });
+    post([this] { delegate->loadDriverWithSender(nullptr); });
 }
 
 void FakePlatform::pressDisableButton() {
-    post([this] { delegate_->disableDriverWithSender(nullptr); });
+    post([this] { delegate->disableDriverWithSender(nullptr); });
 }
 
 void FakePlatform::userQuits() {
-    post([this] { terminate(quitButton_.get()); });
+    post([this] { end(*this, dynamic_cast<const void*>(quitButton.get())); });
 }
 
-void FakePlatform::record(const std::string& what) {
+void FakePlatform::record(std::string sink, std::string what) {
     observeActivityLog();
-    trace_.push_back(number(now()) + " " + what);
-}
-
-// Objects by their most-derived address, which is what the seam hands over.
-std::string FakePlatform::name(const void* object) const {
-    const auto is = [object](const auto* candidate) {
-        return candidate != nullptr && dynamic_cast<const void*>(candidate) == object;
-    };
-    return object == nullptr            ? "none"
-           : is(delegate_.get())        ? "app"
-           : is(quitButton_.get())      ? "quit"
-           : object == mainQueue_.get() ? "main"
-                                        : "other";
+    trace_.push_back({nowNs, std::move(sink), std::move(what)});
 }
 
 const Trace& FakePlatform::trace() {
@@ -295,8 +276,161 @@ const Trace& FakePlatform::trace() {
     return trace_;
 }
 
+void FakePlatform::clearTrace() {
+    observeActivityLog();
+    trace_.clear();
+}
+
+// Objects by their most-derived address, which is what the seam hands over.
+std::string FakePlatform::name(const void* object) const {
+    const auto is = [object](const auto* candidate) {
+        return candidate != nullptr && dynamic_cast<const void*>(candidate) == object;
+    };
+    return object == nullptr           ? "none"
+           : is(delegate.get())        ? "app"
+           : is(quitButton.get())      ? "quit"
+           : object == mainQueue.get() ? "main"
+                                       : "other";
+}
+
 }  // namespace fake
 
-void platform::dispatchAsync(DispatchQueue& queue, std::function<void()> work) {
+// The seam's free functions, each handed to the fake platform in place; the
+// tests start the launcher with FakePlatform::launch instead of applicationMain.
+namespace platform {
+
+using fake::FakePlatform;
+
+void terminate(ApplicationDelegate& sender) {
+    fake::end(FakePlatform::current(), dynamic_cast<const void*>(&sender));
+}
+
+void setExitStatus(int status) {
+    FakePlatform::current().exitStatus = status;
+}
+
+std::shared_ptr<Timer> scheduledTimerWithTimeInterval(double seconds, TimerTarget& target,
+                                                      bool repeats) {
+    FakePlatform& fake = FakePlatform::current();
+    auto timer = std::make_shared<fake::FakeTimer>(++fake.timerCount);
+    fake.record("Scheduled", "#" + std::to_string(timer->id) + " " + fake::number(seconds) + " " +
+                                 fake.name(dynamic_cast<const void*>(&target)) +
+                                 (repeats ? " repeats" : ""));
+    // The work holds the timer, so it lives while it fires whatever the target drops.
+    fake.post(
+        [&fake, timer, &target] {
+            if (std::exchange(timer->scheduled, false)) {
+                fake.record("Fired", "#" + std::to_string(timer->id));
+                target.fireTimer();
+            }
+        },
+        fake::toNanos(seconds));
+    return timer;
+}
+
+void sleepForTimeInterval(double seconds) {
+    FakePlatform& fake = FakePlatform::current();
+    fake.observeActivityLog();
+    fake.nowNs += fake::toNanos(seconds);
+}
+
+DispatchQueue& mainQueue() {
+    return *FakePlatform::current().mainQueue;
+}
+
+void dispatchAsync(DispatchQueue& queue, std::function<void()> work) {
     queue.async(std::move(work));
 }
+
+bool isOperatingSystemAtLeastVersion(OperatingSystemVersion version) {
+    const OperatingSystemVersion& running = FakePlatform::current().release;
+    return std::tie(running.major, running.minor, running.patch) >=
+           std::tie(version.major, version.minor, version.patch);
+}
+
+std::string homeDirectoryForCurrentUser() {
+    return FakePlatform::current().home;
+}
+
+void requestRestart() {
+    FakePlatform::current().record("Restart");
+}
+
+void writeStandardOutput(std::string_view bytes) {
+    FakePlatform::current().record("Stdout", std::string(bytes));
+}
+
+void writeStandardError(std::string_view bytes) {
+    FakePlatform::current().record("Stderr", std::string(bytes));
+}
+
+std::string approvalHint(std::string_view extensionIdentifier) {
+    return "approve " + std::string(extensionIdentifier) + "\n";
+}
+
+std::vector<std::string> processArguments() {
+    return FakePlatform::current().arguments;
+}
+
+// Virtual 0 s is 05/12/2026 07:41:39, read as UTC so that no zone or daylight
+// saving applies. The patterns' fields the launcher uses become the date's
+// digits; any other letter stays as written.
+std::string stringFromCurrentDate(std::string_view dateFormat) {
+    const auto seconds = static_cast<std::time_t>(1'796'456'499 + FakePlatform::current().now());
+    std::tm t{};
+    ::gmtime_r(&seconds, &t);
+    std::string format(dateFormat);
+    for (const auto& [field, directive] : {std::pair{"yyyy", "%Y"},
+                                           {"MM", "%m"},
+                                           {"dd", "%d"},
+                                           {"HH", "%H"},
+                                           {"mm", "%M"},
+                                           {"ss", "%S"}}) {
+        for (auto at = format.find(field); at != std::string::npos; at = format.find(field, at)) {
+            format.replace(at, std::string_view(field).size(), directive);
+        }
+    }
+    char out[128];
+    return {out, std::strftime(out, sizeof out, format.c_str(), &t)};
+}
+
+bool osLogDefaultTypeEnabled() {
+    return FakePlatform::current().osLogDefaultTypeEnabled;
+}
+
+void osLog(LogFormat format, std::span<const LogArgument> arguments) {
+    std::string entry(format.text());
+    for (const LogArgument& argument : arguments) {
+        const auto* integer = std::get_if<std::int64_t>(&argument);
+        entry += integer != nullptr ? " | #" + std::to_string(*integer)
+                                    : " | " + std::string(std::get<std::string_view>(argument));
+    }
+    FakePlatform::current().record("Log", entry);
+}
+
+std::shared_ptr<SystemExtensionRequest> activationRequestForExtension(std::string identifier,
+                                                                      DispatchQueue& queue) {
+    return std::make_shared<fake::FakeRequest>("activation", std::move(identifier), queue);
+}
+
+std::shared_ptr<SystemExtensionRequest> deactivationRequestForExtension(std::string identifier,
+                                                                        DispatchQueue& queue) {
+    return std::make_shared<fake::FakeRequest>("deactivation", std::move(identifier), queue);
+}
+
+std::shared_ptr<SystemExtensionRequest> propertiesRequestForExtension(std::string identifier,
+                                                                      DispatchQueue& queue) {
+    return std::make_shared<fake::FakeRequest>("properties", std::move(identifier), queue);
+}
+
+// Only the functions above make requests under the fake.
+void submitRequest(std::shared_ptr<SystemExtensionRequest> request) {
+    FakePlatform& fake = FakePlatform::current();
+    const auto& made = static_cast<const fake::FakeRequest&>(*request);
+    fake.record("Submit", std::string(made.kind) + " " + made.identifier() + " " +
+                              fake.name(dynamic_cast<const void*>(made.delegate)) + " " +
+                              fake.name(made.queue));
+    fake.requests.push_back(std::move(request));
+}
+
+}  // namespace platform

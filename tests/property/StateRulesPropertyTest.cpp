@@ -6,7 +6,6 @@
 // VELTRIN_PROPERTY_SEQUENCES=<n> changes how many run.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstdlib>
 #include <map>
 #include <optional>
@@ -14,7 +13,6 @@
 #include <sstream>
 
 #include "fake/FakePlatform.hpp"
-#include "fake/LauncherReset.hpp"
 #include "veltrin_Driverkit_Launcher/LauncherState.hpp"
 
 namespace {
@@ -22,30 +20,14 @@ namespace {
 enum Mode { install, uninstall, installInteractive, installWait, interactive, unsupportedRelease };
 const std::vector<std::string> flags[] = {
     {"-install"}, {"-uninstall"}, {"-installInteractive"}, {"-install", "-wait", "20"}};
-
-// Times in microseconds, the trace's resolution, so that sums compare exactly.
-struct Entry {
-    long long time = 0;
-    std::string sink, what;
-};
-
-Entry parse(const std::string& text) {
-    Entry e;
-    std::istringstream in(text);
-    double seconds = 0;
-    in >> seconds >> e.sink;
-    e.time = std::llround(seconds * 1e6);
-    in.get();
-    std::getline(in, e.what, '\0');
-    return e;
-}
+constexpr std::int64_t second = 1'000'000'000;
 
 class Rules {
   public:
     explicit Rules(Mode mode) : mode_(mode) {}
 
-    std::string check(const fake::Trace& trace, double seconds, int exitStatus) {
-        const long long now = std::llround(seconds * 1e6);
+    // What the trace gained since the last look, and the state now.
+    std::string check(const fake::Trace& trace, std::int64_t now, int exitStatus) {
         for (; seen_ < trace.size(); ++seen_) {
             entry(trace, seen_);
         }
@@ -66,7 +48,7 @@ class Rules {
         }
         for (const auto& [id, due] : live_) {
             if (!ended_ && due <= now) {
-                why_ << "timer #" << id << " was due at " << due << " us and did not fire\n";
+                why_ << "timer #" << id << " was due at " << due << " ns and did not fire\n";
             }
         }
         return why_.str();
@@ -82,8 +64,9 @@ class Rules {
 
   private:
     void entry(const fake::Trace& trace, std::size_t k) {
-        const Entry e = parse(trace[k]);
+        const fake::Entry& e = trace[k];
         const auto fail = [&](const char* what) { why_ << "entry " << k << ": " << what << "\n"; };
+        const auto timer = [&e] { return std::stoi(e.what.substr(1)); };
         if (ended_) {
             fail("comes after the end");
         }
@@ -92,35 +75,36 @@ class Rules {
         } else if (e.sink == "Log" &&
                    (e.what.starts_with("Success:") || e.what.starts_with("Error:") ||
                     e.what.starts_with("Info:System") || e.what.starts_with("Info:Replacing"))) {
-            reports(trace, k, e);
+            reports(trace, k);
         } else if (e.sink == "Scheduled" && mode_ == installWait && e.what.ends_with(" 20 other")) {
-            deadline_ = std::stoi(e.what.substr(1));
-            live_[deadline_] = e.time + 20'000'000;
+            deadline_ = timer();
+            live_[deadline_] = e.ns + 20 * second;
         } else if (e.sink == "Scheduled") {
             if (mode_ >= interactive || !e.what.ends_with(" 5 app")) {
                 fail("a timer outside a command-line mode, or not a one-shot 5 s exit timer");
             }
-            live_[std::stoi(e.what.substr(1))] = e.time + 5'000'000;
+            live_[timer()] = e.ns + 5 * second;
             approved_ = false;
         } else if (e.sink == "Invalidated") {
-            live_.erase(std::stoi(e.what.substr(1)));
+            live_.erase(timer());
         } else if (e.sink == "Fired") {
-            const auto timer = live_.find(std::stoi(e.what.substr(1)));
-            if (timer == live_.end() || e.time < timer->second) {
+            const auto live = live_.find(timer());
+            if (live == live_.end() || e.ns < live->second) {
                 fail("a timer fired that was not live, or early");
             } else {
-                live_.erase(timer);
+                live_.erase(live);
             }
         } else if (e.sink == "Terminate") {
-            const bool byTimer = e.what == "app" && k > 0 && parse(trace[k - 1]).sink == "Fired" &&
-                                 !launcher::keepRunning;
+            const fake::Entry& before = trace.at(k - 1);
+            const bool byTimer =
+                e.what == "app" && before.sink == "Fired" && !launcher::keepRunning;
             if (!byTimer && e.what != "quit") {
                 fail("terminate by neither an exit timer while keepRunning is clear nor the user");
             }
             if (byTimer && failedInteractive_) {
                 fail("-installInteractive ended by itself after a failure");
             }
-            const bool deadline = parse(trace[k - 1]).what == "#" + std::to_string(deadline_);
+            const bool deadline = before.what == "#" + std::to_string(deadline_);
             if (byTimer && mode_ == installWait && deadline == outcome_.has_value()) {
                 fail("an exit timer ended -wait before its outcome, or its deadline after it");
             }
@@ -129,41 +113,39 @@ class Rules {
     }
 
     // Each answer's three reports, together at one moment, in their order.
-    void reports(const fake::Trace& trace, std::size_t k, const Entry& log) {
-        const bool completion = log.what.starts_with("Success:");
+    void reports(const fake::Trace& trace, std::size_t k) {
+        const std::string& log = trace[k].what;
+        const bool completion = log.starts_with("Success:");
         std::vector<std::string> order =
             completion ? std::vector<std::string>{"Log", "Status", "ActivityLog"}
                        : std::vector<std::string>{"ActivityLog", "Log", "Status"};
         if (mode_ == unsupportedRelease) {  // no log location on a release not served
             std::erase(order, "ActivityLog");
         }
-        const std::size_t first = order[0] == "Log" ? k : k - 1;
-        for (std::size_t j = 0; j < order.size(); ++j) {
-            const Entry report = first + j < trace.size() ? parse(trace[first + j]) : Entry{};
-            if (report.sink != order[j] || report.time != log.time) {
+        for (std::size_t j = 0, first = order[0] == "Log" ? k : k - 1; j < order.size(); ++j) {
+            if (first + j >= trace.size() || trace[first + j].sink != order[j] ||
+                trace[first + j].ns != trace[k].ns) {
                 why_ << "entry " << k << ": the three reports are not together in their order\n";
                 break;
             }
         }
-        approved_ = approved_ || log.what.starts_with("Info:System");
-        asked_ = asked_ || (!outcome_ && log.what.starts_with("Info:System"));
-        if (log.what.starts_with("Success:") || log.what.starts_with("Error:")) {
-            outcome_ = log.what.find("reboot") != std::string::npos ? 3
-                       : log.what.starts_with("Success:")           ? 0
-                                                                    : 1;
+        approved_ = approved_ || log.starts_with("Info:System");
+        asked_ = asked_ || (!outcome_ && log.starts_with("Info:System"));
+        if (completion || log.starts_with("Error:")) {
+            outcome_ = log.find("reboot") != std::string::npos ? 3 : completion ? 0 : 1;
         }
         failedInteractive_ =
-            failedInteractive_ || (mode_ == installInteractive && log.what.starts_with("Error:"));
+            failedInteractive_ || (mode_ == installInteractive && log.starts_with("Error:"));
     }
 
     Mode mode_;
     std::size_t seen_ = 0;
     int submitted_ = 0;
     bool keepRunning_ = false, approved_ = false, failedInteractive_ = false, ended_ = false;
-    bool asked_ = false;             // approval asked before any outcome
-    std::optional<int> outcome_;     // -wait's status of the latest outcome
-    int deadline_ = 0;               // -wait's deadline timer
-    std::map<int, long long> live_;  // timer id, when due
+    bool asked_ = false;                // approval asked before any outcome
+    std::optional<int> outcome_;        // -wait's status of the latest outcome
+    int deadline_ = 0;                  // -wait's deadline timer
+    std::map<int, std::int64_t> live_;  // timer id, when due
     std::ostringstream why_;
 };
 
@@ -172,7 +154,6 @@ std::string runSequence(std::uint64_t seed) {
     const auto below = [&rng](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
     const auto mode = static_cast<Mode>(seed % 6);
     const char* const texts[] = {"", "%@ %d %n", "1.0\n\xC3\xA9", "2.10.3"};
-    fake::resetLauncherState();
     fake::FakePlatform fake;
     fake.createActivityLog();
     if (mode == unsupportedRelease) {
@@ -183,7 +164,7 @@ std::string runSequence(std::uint64_t seed) {
     const bool flagged = mode == unsupportedRelease ? flag < 3 : mode < interactive;
     fake.launch(flagged ? flags[flag] : std::vector<std::string>{});
     Rules rules(mode);
-    std::string why = rules.check(fake.trace(), fake.now(), fake.exitStatus);
+    std::string why = rules.check(fake.trace(), fake.nowNs, fake.exitStatus);
     for (int step = 0, length = 5 + below(36); step <= length && why.empty(); ++step) {
         const int roll = below(100);
         const auto request = static_cast<std::size_t>(below(std::max(rules.submitted(), 1)));
@@ -205,16 +186,10 @@ std::string runSequence(std::uint64_t seed) {
         } else {
             fake.userQuits();
         }
-        why = rules.check(fake.trace(), fake.now(), fake.exitStatus);
+        why = rules.check(fake.trace(), fake.nowNs, fake.exitStatus);
     }
-    if (why.empty()) {
-        why = rules.end();
-    }
-    if (!why.empty()) {
-        why += "trace:\n" + fake::lines(fake.trace());
-    }
-    fake::resetLauncherState();
-    return why;
+    why = why.empty() ? rules.end() : why;
+    return why.empty() ? why : why + "trace:\n" + fake::lines(fake.trace());
 }
 
 std::uint64_t fromEnvironment(const char* name, std::uint64_t otherwise) {
