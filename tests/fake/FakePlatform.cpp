@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -34,14 +33,6 @@ std::string number(double value) {
     char text[32];
     std::snprintf(text, sizeof text, "%.10g", value);
     return text;
-}
-
-// The launcher's end, by the delegate or by the quit button.
-void end(FakePlatform& fake, const void* sender) {
-    fake.record("Terminate", fake.name(sender));
-    if (!std::exchange(fake.ended, true)) {
-        fake.delegate->applicationWillTerminate();
-    }
 }
 
 void resetLauncherState() {
@@ -96,31 +87,35 @@ class FakeOutlet final : public platform::Window,
 
 std::string lines(const Trace& trace) {
     std::string out;
-    for (const Entry& entry : trace) {
-        const double seconds = static_cast<double>(entry.ns) / 1e9;
-        for (const char c :
-             number(seconds) + " " + entry.sink + (entry.what.empty() ? "" : " ") + entry.what) {
+    for (const Entry& e : trace) {
+        const double seconds = static_cast<double>(e.ns) / 1e9;
+        for (const char c : number(seconds) + " " + e.sink + (e.what.empty() ? "" : " ") + e.what) {
             const auto byte = static_cast<unsigned char>(c);
+            char escaped[8] = {c};
             if (byte < 0x20 || byte >= 0x7F || c == '\\') {
-                char escaped[8];
                 std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-                out += escaped;
-            } else {
-                out += c;
             }
+            out += escaped;
         }
         out += '\n';
     }
     return out;
 }
 
-FakePlatform::FakePlatform() : mainQueue(std::make_unique<platform::DispatchQueue>(*this)) {
-    if (currentFake != nullptr) {
-        throw std::logic_error("fake::FakePlatform: only one may exist at a time");
+std::vector<platform::ExtensionProperties> versions(const std::string& identifier,
+                                                    std::string_view states) {
+    std::vector<platform::ExtensionProperties> made;
+    for (const char state : states) {
+        const std::string n = std::to_string(made.size() + 1);
+        made.push_back({identifier, n, "1." + n, state == 'e', state == 'a', state == 'u'});
     }
+    return made;
+}
+
+FakePlatform::FakePlatform() : mainQueue(std::make_unique<platform::DispatchQueue>(*this)) {
     std::string pattern = (fs::temp_directory_path() / "veltrin-home-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        throw std::logic_error("fake::FakePlatform: mkdtemp failed");
+    if (currentFake != nullptr || ::mkdtemp(pattern.data()) == nullptr) {
+        throw std::logic_error("fake::FakePlatform: one at a time, in a temporary directory");
     }
     home = pattern;
     currentFake = this;
@@ -186,7 +181,62 @@ void FakePlatform::launch(const std::vector<std::string>& flags) {
         record("Window");
     }
     delegate->applicationDidFinishLaunching();
-    runUntilIdle();
+    runUntil(now());
+}
+
+void FakePlatform::play(const std::string& script, const std::string& outside) {
+    std::istringstream words(script);
+    for (std::string step; words >> step;) {
+        std::vector<std::string> f;  // the word, then its fields
+        std::istringstream fields(step);
+        for (std::string field; std::getline(fields, field, ':');) {
+            f.push_back(field == "$" ? outside : field == "$!" ? outside + "!" : field);
+        }
+        f.resize(3);
+        const std::string word = f[0].substr(0, f[0].find('@'));
+        if (word[0] == 't') {
+            runUntil(std::stod(word.substr(1)));
+            continue;
+        }
+        if (word == "load" || word == "disable" || word == "quit") {
+            post([this, word] {
+                word == "load"      ? delegate->loadDriverWithSender(nullptr)
+                : word == "disable" ? delegate->disableDriverWithSender(nullptr)
+                                    : end(dynamic_cast<const void*>(quitButton.get()));
+            });
+            continue;
+        }
+        auto& request = static_cast<FakeRequest&>(
+            *requests.at(word.size() < f[0].size() ? std::stoul(f[0].substr(word.size() + 1)) : 0));
+        auto& answers = *request.delegate;
+        std::function<void()> answer;
+        if (word[0] == 'r') {
+            answer = [&, result = std::stoll(word.substr(1))] {
+                answers.requestDidFinishWithResult(request, result);
+            };
+        } else if (word == "fail") {
+            answer = [&,
+                      error = platform::Error{std::string(platform::systemExtensionErrorDomain),
+                                              platform::SystemExtensionErrorCode::unknown, f[1]}] {
+                answers.requestDidFailWithError(request, error);
+            };
+        } else if (word == "approve") {
+            answer = [&] { answers.requestNeedsUserApproval(request); };
+        } else if (word == "swap") {
+            answer = [&, existing = f[1], offered = f[2]] {
+                const std::string id = request.identifier();
+                record("Answer", std::to_string(answers.requestActionForReplacingExtension(
+                                     request, {id, existing, existing}, {id, offered, offered})));
+            };
+        } else if (word == "found") {
+            answer = [&, found = versions(request.identifier(), f[1])] {
+                answers.requestFoundProperties(request, found);
+            };
+        } else {
+            throw std::logic_error("fake::FakePlatform: unknown step " + step);
+        }
+        request.queue->async(std::move(answer));
+    }
 }
 
 void FakePlatform::post(std::function<void()> work, std::int64_t delayNs) {
@@ -198,7 +248,7 @@ void FakePlatform::runUntil(double time) {
     for (;;) {
         const auto next = std::ranges::min_element(
             due_, {}, [](const Due& d) { return std::pair(d.at, d.order); });
-        if (ended || next == due_.end() || next->at > limit) {
+        if (ended_ || next == due_.end() || next->at > limit) {
             break;
         }
         observeActivityLog();
@@ -207,63 +257,17 @@ void FakePlatform::runUntil(double time) {
         due_.erase(next);
         work();
     }
-    if (!ended) {
+    if (!ended_) {
         observeActivityLog();
         nowNs = limit;
     }
 }
 
-void FakePlatform::deliver(std::size_t index,
-                           std::function<void(platform::SystemExtensionRequestDelegate&,
-                                              platform::SystemExtensionRequest&)>
-                               call) {
-    if (index >= requests.size()) {
-        throw std::logic_error("fake::FakePlatform: an answer to a request never submitted");
+void FakePlatform::end(const void* sender) {
+    record("Terminate", name(sender));
+    if (!std::exchange(ended_, true)) {
+        delegate->applicationWillTerminate();
     }
-    auto& request = static_cast<FakeRequest&>(*requests[index]);
-    request.queue->async([&request, call = std::move(call)] { call(*request.delegate, request); });
-}
-
-void FakePlatform::answerFinished(std::size_t index, platform::Result result) {
-    deliver(index, [result](auto& d, auto& r) { d.requestDidFinishWithResult(r, result); });
-}
-
-void FakePlatform::answerFailed(std::size_t index, std::string localizedDescription) {
-    const platform::Error error{std::string(platform::systemExtensionErrorDomain),
-                                platform::SystemExtensionErrorCode::unknown,
-                                std::move(localizedDescription)};
-    deliver(index, [error](auto& d, auto& r) { d.requestDidFailWithError(r, error); });
-}
-
-void FakePlatform::answerNeedsApproval(std::size_t index) {
-    deliver(index, [](auto& d, auto& r) { d.requestNeedsUserApproval(r); });
-}
-
-void FakePlatform::answerReplacement(std::size_t index, std::string existingVersion,
-                                     std::string newVersion) {
-    deliver(index, [this, existingVersion, newVersion](auto& d, auto& r) {
-        const auto answer = d.requestActionForReplacingExtension(
-            r, {r.identifier(), existingVersion, existingVersion},
-            {r.identifier(), newVersion, newVersion});
-        record("Answer", std::to_string(answer));
-    });
-}
-
-void FakePlatform::answerFoundProperties(std::size_t index,
-                                         std::vector<platform::ExtensionProperties> properties) {
-    deliver(index, [properties](auto& d, auto& r) { d.requestFoundProperties(r, properties); });
-}
-
-void FakePlatform::pressLoadButton() {
-    post([this] { delegate->loadDriverWithSender(nullptr); });
-}
-
-void FakePlatform::pressDisableButton() {
-    post([this] { delegate->disableDriverWithSender(nullptr); });
-}
-
-void FakePlatform::userQuits() {
-    post([this] { end(*this, dynamic_cast<const void*>(quitButton.get())); });
 }
 
 void FakePlatform::record(std::string sink, std::string what) {
@@ -274,11 +278,6 @@ void FakePlatform::record(std::string sink, std::string what) {
 const Trace& FakePlatform::trace() {
     observeActivityLog();
     return trace_;
-}
-
-void FakePlatform::clearTrace() {
-    observeActivityLog();
-    trace_.clear();
 }
 
 // Objects by their most-derived address, which is what the seam hands over.
@@ -302,7 +301,7 @@ namespace platform {
 using fake::FakePlatform;
 
 void terminate(ApplicationDelegate& sender) {
-    fake::end(FakePlatform::current(), dynamic_cast<const void*>(&sender));
+    FakePlatform::current().end(dynamic_cast<const void*>(&sender));
 }
 
 void setExitStatus(int status) {
@@ -372,26 +371,14 @@ std::vector<std::string> processArguments() {
     return FakePlatform::current().arguments;
 }
 
-// Virtual 0 s is 05/12/2026 07:41:39, read as UTC so that no zone or daylight
-// saving applies. The patterns' fields the launcher uses become the date's
-// digits; any other letter stays as written.
+// Virtual 0 s is 05/12/2026 07:41:39, the same in every zone. Only the
+// launcher's pattern is known: any other comes back as written, for a test to see.
 std::string stringFromCurrentDate(std::string_view dateFormat) {
-    const auto seconds = static_cast<std::time_t>(1'796'456'499 + FakePlatform::current().now());
-    std::tm t{};
-    ::gmtime_r(&seconds, &t);
-    std::string format(dateFormat);
-    for (const auto& [field, directive] : {std::pair{"yyyy", "%Y"},
-                                           {"MM", "%m"},
-                                           {"dd", "%d"},
-                                           {"HH", "%H"},
-                                           {"mm", "%M"},
-                                           {"ss", "%S"}}) {
-        for (auto at = format.find(field); at != std::string::npos; at = format.find(field, at)) {
-            format.replace(at, std::string_view(field).size(), directive);
-        }
-    }
-    char out[128];
-    return {out, std::strftime(out, sizeof out, format.c_str(), &t)};
+    const auto t = static_cast<long>(7 * 3600 + 41 * 60 + 39 + FakePlatform::current().now());
+    char stamp[64];
+    std::snprintf(stamp, sizeof stamp, "%02ld/12/2026 %02ld:%02ld:%02ld", 5 + t / 86400,
+                  t / 3600 % 24, t / 60 % 60, t % 60);
+    return dateFormat == "dd/MM/yyyy HH:mm:ss" ? stamp : std::string(dateFormat);
 }
 
 bool osLogDefaultTypeEnabled() {

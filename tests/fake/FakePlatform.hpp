@@ -5,13 +5,12 @@
 //     fake::FakePlatform fake;         // clock at 0 s == 05/12/2026 07:41:39,
 //     fake.createActivityLog();        //   release 13.0.0, home = fresh temp dir
 //     fake.launch({"-install"});       // applicationMain, then the loop until idle
-//     fake.answerNeedsApproval(0);     // posts the callback to the request's queue
-//     fake.runFor(10.0);               // posted work and due timers, in time order
+//     fake.play("approve t10");        // the service asks for approval; 10 s pass
 //     EXPECT_EQ(fake::lines(fake.trace()), fake::lines(expected));
 //
 // Time. sleepForTimeInterval advances the clock without running anything.
-// Timers fire only inside the run functions, in the order they became due (ties:
-// the order of scheduling or posting); posted work is due when it was posted. A
+// Timers fire only while the loop runs, in the order they became due (ties: the
+// order of scheduling or posting); posted work is due when it was posted. A
 // timer fires once: the launcher asks for no repeating one, and the trace shows
 // it if it did. After terminate() nothing runs any more. There is one thread.
 //
@@ -23,7 +22,7 @@
 //   Answer <replacement answer>; Terminate <sender>; Restart.
 // Objects are named: app (the delegate), quit (the quit button), main (the main
 // queue), none, other. Whatever is appended to the activity-log file (a real
-// file, home()/veltrinLogFile.txt) becomes an ActivityLog entry at its place in
+// file, home/veltrinLogFile.txt) becomes an ActivityLog entry at its place in
 // the order: the fake looks at the file before each entry and before the clock moves.
 //
 // The launcher's module-level state is put back to its start values when a fake
@@ -57,6 +56,12 @@ using Trace = std::vector<Entry>;
 // backslash) as \xHH: two traces compared this way print as a readable diff.
 std::string lines(const Trace& trace);
 
+// Versions of an extension by their states, a letter each: e enabled, a
+// awaiting approval, u uninstalling, d none of these (disabled); the n-th is
+// version n, short version 1.n.
+std::vector<platform::ExtensionProperties> versions(const std::string& identifier,
+                                                    std::string_view states);
+
 class FakePlatform {
   public:
     static constexpr std::string_view programPath =
@@ -69,57 +74,44 @@ class FakePlatform {
     FakePlatform(const FakePlatform&) = delete;
     FakePlatform& operator=(const FakePlatform&) = delete;
 
-    // ---- configuration (before launch)
+    // Before the launch.
     platform::OperatingSystemVersion release{13, 0, 0};
     bool osLogDefaultTypeEnabled = true;
     bool outletsConnected = true;  // false: the layout connects none of the four outlets
 
-    // ---- the activity log in the temporary home directory
     std::string activityLogPath() const { return home + "/veltrinLogFile.txt"; }
     void createActivityLog(std::string_view initialBytes = {});  // not traced as a write
     std::optional<std::string> activityLogBytes() const;         // nullopt: no regular file
 
-    // ---- starting: what applicationMain does with programPath followed by `flags`
+    // What applicationMain does with programPath followed by `flags`.
     void launch(const std::vector<std::string>& flags);
 
-    // ---- the clock and the main loop
+    // What the service and the user do, a word each, in order: tS runs the loop
+    // to second S; rN answers completion with result N, and fail:D, approve,
+    // swap:E:N, found:STATES (as versions() has them) the other answers, each
+    // to the first request or, with @K after the word, to the K-th (from 0),
+    // posted to its queue; load, disable, quit are posted like window events. A
+    // field "$" stands for `outside`, "$!" for `outside` and "!".
+    void play(const std::string& script, const std::string& outside = "");
     double now() const { return static_cast<double>(nowNs) / 1e9; }
     void runUntil(double time);  // runs everything due up to `time`, then clock = time
     void runFor(double seconds) { runUntil(now() + seconds); }
-    void runUntilIdle() { runUntil(now()); }
 
-    // ---- the service's answers to the index-th submitted request, posted to its queue
-    void answerFinished(std::size_t index, platform::Result result);
-    void answerFailed(std::size_t index, std::string localizedDescription);
-    void answerNeedsApproval(std::size_t index);
-    void answerReplacement(std::size_t index, std::string existingVersion, std::string newVersion);
-    void answerFoundProperties(std::size_t index,
-                               std::vector<platform::ExtensionProperties> properties);
-
-    // ---- the user (posted to the main queue, like window events)
-    void pressLoadButton();
-    void pressDisableButton();
-    void userQuits();
-
-    // ---- what happened
     const Trace& trace();  // brings activity-log writes up to date first
-    void clearTrace();
+    void clearTrace() { trace(), trace_.clear(); }
     int exitStatus = 0;
 
-    // ---- the seam functions' side (FakePlatform.cpp)
+    // The seam functions' side.
     static FakePlatform& current();
     void record(std::string sink, std::string what = "");
     std::string name(const void* object) const;
     void post(std::function<void()> work, std::int64_t delayNs = 0);
     void observeActivityLog();
-    void deliver(std::size_t index, std::function<void(platform::SystemExtensionRequestDelegate&,
-                                                       platform::SystemExtensionRequest&)>
-                                        call);
+    void end(const void* sender);
 
     std::string home;
     std::vector<std::string> arguments;
     std::int64_t nowNs = 0;
-    bool ended = false;
     int timerCount = 0;
     std::unique_ptr<platform::DispatchQueue> mainQueue;
     std::unique_ptr<platform::ApplicationDelegate> delegate;
@@ -134,6 +126,7 @@ class FakePlatform {
     };
     std::vector<Due> due_;
     std::uint64_t nextOrder_ = 0;
+    bool ended_ = false;
     Trace trace_;
     std::size_t activityLogSeen_ = 0;  // bytes of the file already in the trace
 };

@@ -153,7 +153,7 @@ std::string runSequence(std::uint64_t seed) {
     std::mt19937_64 rng(seed);
     const auto below = [&rng](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
     const auto mode = static_cast<Mode>(seed % 6);
-    const char* const texts[] = {"", "%@ %d %n", "1.0\n\xC3\xA9", "2.10.3"};
+    const char* const texts[] = {"", "%@%d%n", "1.0\xC3\xA9", "2.10.3"};  // play's words
     fake::FakePlatform fake;
     fake.createActivityLog();
     if (mode == unsupportedRelease) {
@@ -167,24 +167,21 @@ std::string runSequence(std::uint64_t seed) {
     std::string why = rules.check(fake.trace(), fake.nowNs, fake.exitStatus);
     for (int step = 0, length = 5 + below(36); step <= length && why.empty(); ++step) {
         const int roll = below(100);
-        const auto request = static_cast<std::size_t>(below(std::max(rules.submitted(), 1)));
+        const std::string at = "@" + std::to_string(below(std::max(rules.submitted(), 1)));
+        const std::string text = texts[below(4)];
         if (step == length || roll < 40 || (roll < 80 && rules.submitted() == 0)) {
             // Often on a quarter second, so that timers, pauses and runs meet; the
             // last run outlasts every timer.
             fake.runFor(step == length ? 30.0 : below(2) ? 0.25 * below(25) : below(12'000) / 1e3);
-        } else if (roll < 55) {
-            fake.answerFinished(request,
-                                below(3) ? below(4) - 1 : static_cast<std::int64_t>(rng()));
-        } else if (roll < 65) {
-            fake.answerFailed(request, texts[below(4)]);
-        } else if (roll < 73) {
-            fake.answerNeedsApproval(request);
-        } else if (roll < 80) {
-            fake.answerReplacement(request, texts[below(4)], texts[below(4)]);
-        } else if (roll < 98) {
-            roll < 90 ? fake.pressLoadButton() : fake.pressDisableButton();
         } else {
-            fake.userQuits();
+            const auto result = below(3) ? below(4) - 1 : static_cast<std::int64_t>(rng());
+            fake.play(roll < 55   ? "r" + std::to_string(result) + at
+                      : roll < 65 ? "fail" + at + ":" + text
+                      : roll < 73 ? "approve" + at
+                      : roll < 80 ? "swap" + at + ":" + text + ":" + texts[below(4)]
+                      : roll < 90 ? "load"
+                      : roll < 98 ? "disable"
+                                  : "quit");
         }
         why = rules.check(fake.trace(), fake.nowNs, fake.exitStatus);
     }

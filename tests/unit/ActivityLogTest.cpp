@@ -1,8 +1,7 @@
-// The activity log: the exact bytes of a line, appending only, never creating,
-// and the launcher carrying on exactly as with a healthy log when the file is
-// missing, not a file, full, frozen or deleted, before the run or in the middle
-// of it, with what the file held left as it was. (Several processes appending
-// at once: tests/load.)
+// The activity log's file handle: the exact bytes of a line, appending only,
+// never waiting, and a line whole or absent. (A log that cannot be written in a
+// whole run: FaultTest in ScenarioTest.cpp; several processes appending at once:
+// tests/load.)
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -10,10 +9,8 @@
 
 #include <chrono>
 #include <csignal>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <future>
 
 #include "LauncherTest.hpp"
@@ -98,105 +95,5 @@ TEST_F(LauncherTest, ALineCutShortStaysWhenAnotherWriterAppendedAfterIt) {
     ::close(otherWriter);
     EXPECT_EQ(fake.activityLogBytes(), "before\n0123456789other\n");
 }
-
-// ---------------------------------------------------------------- a log that cannot be written,
-// whole runs
-
-std::string cannotFreeze;  // why the last freeze could not make the file unwritable
-
-// Makes the file unwritable in a way that also holds for root, which ignores
-// permission bits.
-void freeze(const std::string& path) {
-    if (::geteuid() != 0) {
-        ::chmod(path.c_str(), 0444);
-    } else if (std::system(("chattr +i '" + path + "' 2>/dev/null").c_str()) != 0) {
-        cannotFreeze =
-            "running as root and `chattr +i` is not available on this filesystem, so no file can "
-            "be made unwritable";
-    } else if (const int probe = ::open(path.c_str(), O_WRONLY | O_APPEND); probe >= 0) {
-        ::close(probe);
-        cannotFreeze = "`chattr +i` did not make the file unwritable for root";
-    }
-}
-
-struct Fault {
-    const char* name;
-    // Before the launch, and once the launch has written its two lines.
-    std::function<void(const std::string&path)> before, during;
-    bool launchLines;  // whether the launch's two lines reach the file
-};
-
-class FaultTest : public LauncherTest, public ::testing::WithParamInterface<Fault> {};
-
-// The line is dropped, what the file held stays, nothing is created, the run
-// goes on as with a healthy log; before the run or in the middle of it.
-TEST_P(FaultTest, RunCarriesOnAndTheFileKeepsWhatItHeld) {
-    const Fault& fault = GetParam();
-    const std::string path = fake.activityLogPath();
-    rlimit fileSize{};
-    ::getrlimit(RLIMIT_FSIZE, &fileSize);
-    cannotFreeze.clear();
-    fault.before(path);
-    fake.clearTrace();
-    fake.launch({"-install"});
-    fault.during(path);
-    fake.answerNeedsApproval(0);
-    fake.runUntil(5.0);
-    fake.answerFinished(0, 0);
-    fake.runFor(3600);
-    const auto bytes = fake.activityLogBytes();
-    ::setrlimit(RLIMIT_FSIZE, &fileSize);
-    if (::geteuid() == 0) {
-        std::system(("chattr -i '" + path + "' 2>/dev/null").c_str());
-    }
-    if (!cannotFreeze.empty()) {
-        GTEST_SKIP() << cannotFreeze;
-    }
-    const fake::Trace expected = expand(std::string(fault.launchLines ? "" : "~ ") +
-                                            "w O W K E:i Na1 M1 T1:1 ~ A1 I1:1 !1:h S5 T6:2 "
-                                            "X11:2 Q11",
-                                        {"-install"});
-    EXPECT_EQ(fake::lines(fake.trace()), fake::lines(expected));
-    EXPECT_TRUE(!bytes || *bytes == (fault.launchLines ? line(0, "Start:installing driver\n") +
-                                                             line(1, "Info:Command arguments=")
-                                                       : "before\n"));
-    EXPECT_TRUE(fs::exists(path) || fs::is_empty(fake.home));
-    EXPECT_TRUE(!fs::is_directory(path) || fs::is_empty(path));
-}
-
-const auto none = [](const std::string&) {};
-const auto emptyFile = [](const std::string& p) { std::ofstream{p}; };
-const auto directory = [](const std::string& p) {
-    fs::remove(p);
-    fs::create_directory(p);
-};
-
-INSTANTIATE_TEST_SUITE_P(
-    Faults, FaultTest,
-    ::testing::Values(
-        Fault{"Missing", none, none, false}, Fault{"Directory", directory, none, false},
-        Fault{"FullDisk", [](const std::string& p) { fs::create_symlink("/dev/full", p); }, none,
-              false},
-        // Each line starts to fit and then cannot end: whole or absent, so absent.
-        Fault{"FileSizeLimit",
-              [](const std::string& p) {
-                  std::ofstream(p) << "before\n";
-                  static_cast<void>(std::signal(SIGXFSZ, SIG_IGN));
-                  rlimit limit{};
-                  ::getrlimit(RLIMIT_FSIZE, &limit);
-                  limit.rlim_cur = 7 + 30;
-                  ::setrlimit(RLIMIT_FSIZE, &limit);
-              },
-              none, false},
-        Fault{"ReadOnly",
-              [](const std::string& p) {
-                  std::ofstream(p) << "before\n";
-                  freeze(p);
-              },
-              none, false},
-        Fault{"DirectoryMidRun", emptyFile, directory, true},
-        Fault{"ReadOnlyMidRun", emptyFile, freeze, true},
-        Fault{"DeletedMidRun", emptyFile, [](const std::string& p) { fs::remove(p); }, true}),
-    [](const auto& row) { return std::string(row.param.name); });
 
 }  // namespace

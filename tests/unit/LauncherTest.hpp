@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <map>
 #include <sstream>
 #include <string>
@@ -16,23 +16,93 @@
 #include "veltrin_Driverkit_Launcher/FailureAdvice.hpp"
 #include "veltrin_Driverkit_Launcher/HelpText.hpp"
 
+// The notation of expected traces: a token is a letter, the second t it stands
+// at (0 when left out) and its fields after colons, "A3:identifier". Each line
+// below is one trace entry of a token: "letter sink what", where $1 and $2 are
+// the token's fields, $i the extension's identifier, $f the activity log's
+// path, $m the argument report of the flags, $h the help, $a the advice on a
+// failure of code 1, $v -status's lines for the versions $1 (fake::versions,
+// each in the state its word V? says),
+// and \n, \r escapes. A field that is a word ("= word text") stands for its
+// text, "$" for the outside text and "$!" for it and "!". The letter ~ says that
+// from here on nothing reaches the activity log, as after G.
+inline constexpr const char* notation = R"(
+= i installing driver
+= u uninstalling driver
+= r installing driver interactive
+= a activation
+= d deactivation
+= p properties
+= BigSur Big Sur
+= h approve $i\n
+= f $a
+= w -wait goes with -install or -uninstall only (-installInteractive restarts the machine).\nRun with -help to see the flags.\n
+= s The state of the driver extension could not be read: x\n$a
+= Ve enabled
+= Va awaiting-approval
+= Vu uninstalling
+= Vd disabled
+w Window
+O Stdout Running on Ventura or greater\n
+O Release This version only runs on macOS Ventura and above. If you upgrade, please check for a new version
+G Stdout Running on $1\n
+G Stdout This driver was not built for macOS $1. Exiting\n
+G Release This is an unsupported operating System
+W Log file URL = %s | file://$f
+K Key \r
+E Log Start:$1\n
+E ActivityLog Start:$1\n
+E Status $1
+N Submit $1 $i app main
+D Scheduled #$1 $2 other
+Z Restart
+M Log Info:Command arguments=
+M ActivityLog Info:Command arguments=
+M Stdout $m
+H Stdout $h
+V Stdout $v
+A ActivityLog Info:System Extension $1 requires user approval
+A Log Info:System Extension %@ requires user approval | $1
+A Status Extension $1 requires user approval
+S Log Success:System extension operation successful. Please restart your computer.
+S Status Success:System extension operation successful. Please restart your computer.
+S ActivityLog Success:System extension operation successful. Please restart your computer.
+R Log Success:System extension operation will complete after reboot. Please restart your computer.
+R Status Success:System extension  operation will complete after reboot. Please restart your computer.
+R ActivityLog Success:System extension operation will complete after reboot. Please restart your computer.
+U ActivityLog Error:Unexpected result $1 for system extension request
+U Log Error:Unexpected result %d for system extension request | #$1
+U Status Error:Unexpected result $1 for system extension request
+F ActivityLog Error:System extension request failed: $1
+F Log Error:System extension request failed: %@ | $1
+F Status System extension request failed: $1
+P ActivityLog Info:Replacing extension $i version $1 with version $2
+P Log Info:Replacing extension %@ version %@ with version %@ | $i | $1 | $2
+P Status Replacing extension $i version $1 with version $2
+a Answer 1
+I Invalidated #$1
+T Scheduled #$1 5 app
+X Fired #$1
+Q Terminate app
+B Terminate quit
+! Stderr $1
+)";
+// So: w the window shown; O the release served; G:Monterey|BigSur the gate's
+// refusal; W where the log is; K Return on the quit button; E:i|u|r a mode's
+// start; N:a|d|p a request submitted; D:n:S -wait's deadline, timer n of S
+// seconds; Z restart; M the argument report; H the help; V:states -status's
+// lines; A[:identifier], S, R, U:N, F:D, P:E:N the three reports of an approval,
+// a success, a success after reboot, unexpected result N, failure D, replacement
+// of E by N; a the answer replace; I:n, T:n, X:n exit timer n invalidated,
+// scheduled, fired; Q, B terminate by the launcher, by the quit button;
+// !:h|f|w|s standard error: the approval hint, a failure's advice, -wait's
+// misuse, a failed -status.
+
 class LauncherTest : public ::testing::Test {
   public:
     static std::string dext() { return std::string(launcher::dextIdentifier); }
 
-    // Versions of the extension by their states, a letter each: e enabled, a
-    // awaiting approval, u uninstalling, d none of these (disabled).
-    static std::vector<platform::ExtensionProperties> versions(const std::string& states) {
-        std::vector<platform::ExtensionProperties> made;
-        for (const char state : states) {
-            const std::string number = std::to_string(made.size() + 1);
-            made.push_back(
-                {dext(), number, "1." + number, state == 'e', state == 'a', state == 'u'});
-        }
-        return made;
-    }
-
-    // The activity-log line of virtual second s (start 05/12/2026 07:41:39, s < 16 h).
+    // The activity-log line of virtual second s.
     static std::string line(int s, const std::string& text) {
         const int t = 7 * 3600 + 41 * 60 + 39 + s;
         char stamp[32];
@@ -41,189 +111,74 @@ class LauncherTest : public ::testing::Test {
         return stamp + text + "\r\n";
     }
 
-    // The trace of every sink, token by token, each at its second t (0 if left out):
-    //   wt: the window shown; Ot: the release served; Gt:Monterey|BigSur: the gate's
-    //   refusal, after which nothing reaches the activity log; Wt: where the
-    //   activity log is; Kt: Return on the quit button; Et:i|u|r: the start of
-    //   -install, -uninstall, -installInteractive; Nat, Ndt, Npt: activation,
-    //   deactivation, properties submitted; Dt:n:S: -wait's deadline, timer n of S
-    //   seconds; Zt: restart; Mt: the argument report of `flags`; Ht: the help;
-    //   Vt:states: -status's lines for versions(states);
-    //   At[:identifier], St, Rt, Ut:N, Ft:D, Pt:E:N: the three reports of an
-    //   approval, a success, a success after reboot, unexpected result N, failure
-    //   D, replacement of E by N; at: the answer replace; It:n, Tt:n, Xt:n: exit
-    //   timer n invalidated, scheduled, fired; Qt, Bt: terminate by the launcher,
-    //   by the quit button; !t:h|f|w|s: standard error, the approval hint, a
-    //   failure's advice, -wait's misuse, a failed -status; ~: from here on
-    //   nothing reaches the activity log.
-    // A field "$" stands for `outside`, "$!" for `outside` and "!".
-    fake::Trace expand(const std::string& notation, const std::vector<std::string>& flags = {},
+    // `text` with each of `values` filled in, in one pass.
+    static std::string fill(const std::string& text,
+                            const std::map<std::string, std::string>& values) {
+        std::string out;
+        for (std::size_t at = 0; at < text.size(); ++at) {
+            const auto value = values.find(text.substr(at, 2));
+            out += value != values.end() ? value->second : text.substr(at, 1);
+            at += value != values.end() ? 1U : 0U;
+        }
+        return out;
+    }
+
+    fake::Trace expand(const std::string& expected, const std::vector<std::string>& flags = {},
                        const std::string& outside = "") {
-        const std::string advice = launcher::adviceFor({"OSSystemExtensionErrorDomain", 1, ""});
-        const std::map<std::string, std::string> texts{
-            {"i", "installing driver"},
-            {"u", "uninstalling driver"},
-            {"r", "installing driver interactive"},
-            {"h", "approve " + dext() + "\n"},
-            {"f", advice},
-            {"w",
-             "-wait goes with -install or -uninstall only (-installInteractive restarts the "
-             "machine).\nRun with -help to see the flags.\n"},
-            {"s", "The state of the driver extension could not be read: x\n" + advice}};
-        const std::map<char, std::string> states{
-            {'e', "enabled"}, {'a', "awaiting-approval"}, {'u', "uninstalling"}, {'d', "disabled"}};
-        const std::string success =
-            "Success:System extension operation successful. Please restart your computer.";
-        const std::string reboot =
-            " operation will complete after reboot. Please restart your computer.";
+        std::string report = "[\"" + std::string(fake::FakePlatform::programPath);
+        for (const std::string& flag : flags) {
+            report += "\", \"" + flag;
+        }
+        std::map<std::string, std::string> values{
+            {"$i", dext()},
+            {"$f", fake.activityLogPath()},
+            {"$m", report + "\"]\n"},
+            {"$h", launcher::helpText()},
+            {"\\n", "\n"},
+            {"\\r", "\r"},
+            {"$a", launcher::adviceFor({"OSSystemExtensionErrorDomain", 1, ""})}};
+        std::map<std::string, std::string> words{{"$", outside}, {"$!", outside + "!"}};
+        std::vector<std::pair<char, std::string>> entries;
+        std::istringstream table(notation);
+        for (std::string letter, rest; table >> letter && std::getline(table >> std::ws, rest);) {
+            if (letter == "=") {
+                words[rest.substr(0, rest.find(' '))] =
+                    fill(rest.substr(rest.find(' ') + 1), values);
+            } else {
+                entries.emplace_back(letter[0], rest);
+            }
+        }
         bool logged = true;
         fake::Trace all;
-        std::istringstream tokens(notation);
+        std::istringstream tokens(expected);
         for (std::string token; tokens >> token;) {
-            std::vector<std::string> f;
-            std::istringstream fields(token.substr(token[0] == 'N' ? 2 : 1));
+            std::vector<std::string> f{""};  // the second, then the fields
+            std::istringstream fields(token.substr(1));
             for (std::string field; std::getline(fields, field, ':');) {
-                f.push_back(field == "$" ? outside : field == "$!" ? outside + "!" : field);
+                f.back() = words.contains(field) && f.size() > 1 ? words.at(field) : field;
+                f.emplace_back(dext());
             }
-            const std::size_t given = f.size();
-            f.resize(3);
+            f.resize(3, dext());
+            values["$1"] = f[1];
+            values["$2"] = f[2];
+            values["$v"] = "";
+            for (std::size_t n = 1; token[0] == 'V' && n <= f[1].size(); ++n) {
+                const std::string k = std::to_string(n);
+                values["$v"] += dext() + " 1." + k + " (" + k + ") " +
+                                words.at("V" + f[1].substr(n - 1, 1)) + "\n";
+            }
             const int t = f[0].empty() ? 0 : std::stoi(f[0]);
-            const auto put = [&](const std::string& sink, const std::string& what) {
-                if (sink != "ActivityLog" || logged) {
+            logged = logged && token[0] != '~';
+            for (const auto& [letter, entry] : entries) {
+                const std::string sink = entry.substr(0, entry.find(' '));
+                if (letter == token[0] && (sink != "ActivityLog" || logged)) {
+                    const std::string what =
+                        fill(entry.substr(std::min(entry.size(), sink.size() + 1)), values);
                     all.push_back(
                         {t * 1'000'000'000LL, sink, sink == "ActivityLog" ? line(t, what) : what});
                 }
-            };
-            // A completion logs, shows, then writes; every other answer writes first.
-            const auto reports = [&](const std::string& log, const std::string& status,
-                                     const std::string& text) {
-                const bool completion = token[0] == 'S' || token[0] == 'R';
-                put(completion ? "Log" : "ActivityLog", completion ? log : text);
-                put(completion ? "Status" : "Log", completion ? status : log);
-                put(completion ? "ActivityLog" : "Status", completion ? text : status);
-            };
-            const std::string id = given > 1 ? f[1] : dext();
-            const std::string unexpected =
-                "Error:Unexpected result " + f[1] + " for system extension request";
-            const std::string failed = "System extension request failed: " + f[1];
-            const std::string replacing =
-                "Replacing extension " + dext() + " version " + f[1] + " with version " + f[2];
-            switch (token[0]) {
-                case 'w':
-                    put("Window", "");
-                    break;
-                case '~':
-                    logged = false;
-                    break;
-                case 'O':
-                    put("Stdout", "Running on Ventura or greater\n");
-                    put("Release",
-                        "This version only runs on macOS Ventura and above. If you "
-                        "upgrade, please check for a new version");
-                    break;
-                case 'G': {
-                    const std::string name = f[1] == "BigSur" ? "Big Sur" : f[1];
-                    put("Stdout", "Running on " + name + "\n");
-                    put("Stdout", "This driver was not built for macOS " + name + ". Exiting\n");
-                    put("Release", "This is an unsupported operating System");
-                    logged = false;
-                    break;
-                }
-                case 'W':
-                    put("Log", "file URL = %s | file://" + fake.activityLogPath());
-                    break;
-                case 'K':
-                    put("Key", "\r");
-                    break;
-                case 'E':
-                    put("Log", "Start:" + texts.at(f[1]) + "\n");
-                    put("ActivityLog", "Start:" + texts.at(f[1]) + "\n");
-                    put("Status", texts.at(f[1]));
-                    break;
-                case 'N':
-                    put("Submit", std::string(token[1] == 'a'   ? "activation "
-                                              : token[1] == 'd' ? "deactivation "
-                                                                : "properties ") +
-                                      dext() + " app main");
-                    break;
-                case 'D':
-                    put("Scheduled", "#" + f[1] + " " + f[2] + " other");
-                    break;
-                case 'Z':
-                    put("Restart", "");
-                    break;
-                case 'M': {
-                    std::string report = "[\"" + std::string(fake::FakePlatform::programPath);
-                    for (const std::string& flag : flags) {
-                        report += "\", \"" + flag;
-                    }
-                    put("Log", "Info:Command arguments=");
-                    put("ActivityLog", "Info:Command arguments=");
-                    put("Stdout", report + "\"]\n");
-                    break;
-                }
-                case 'H':
-                    put("Stdout", launcher::helpText());
-                    break;
-                case 'V': {
-                    std::string lines;
-                    for (std::size_t n = 1; n <= f[1].size(); ++n) {
-                        lines += dext() + " 1." + std::to_string(n) + " (" + std::to_string(n) +
-                                 ") " + states.at(f[1][n - 1]) + "\n";
-                    }
-                    put("Stdout", lines);
-                    break;
-                }
-                case 'A':
-                    reports("Info:System Extension %@ requires user approval | " + id,
-                            "Extension " + id + " requires user approval",
-                            "Info:System Extension " + id + " requires user approval");
-                    break;
-                case 'S':
-                    reports(success, success, success);
-                    break;
-                case 'R':
-                    reports("Success:System extension" + reboot,
-                            "Success:System extension " + reboot,
-                            "Success:System extension" + reboot);
-                    break;
-                case 'U':
-                    reports("Error:Unexpected result %d for system extension request | #" + f[1],
-                            unexpected, unexpected);
-                    break;
-                case 'F':
-                    reports("Error:System extension request failed: %@ | " + f[1], failed,
-                            "Error:" + failed);
-                    break;
-                case 'P':
-                    reports("Info:Replacing extension %@ version %@ with version %@ | " + dext() +
-                                " | " + f[1] + " | " + f[2],
-                            replacing, "Info:" + replacing);
-                    break;
-                case 'a':
-                    put("Answer", "1");
-                    break;
-                case 'I':
-                    put("Invalidated", "#" + f[1]);
-                    break;
-                case 'T':
-                    put("Scheduled", "#" + f[1] + " 5 app");
-                    break;
-                case 'X':
-                    put("Fired", "#" + f[1]);
-                    break;
-                case 'Q':
-                    put("Terminate", "app");
-                    break;
-                case 'B':
-                    put("Terminate", "quit");
-                    break;
-                case '!':
-                    put("Stderr", texts.at(f[1]));
-                    break;
-                default:
-                    ADD_FAILURE() << "unknown token " << token;
             }
+            logged = logged && token[0] != 'G';
         }
         return all;
     }

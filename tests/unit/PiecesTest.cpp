@@ -97,9 +97,11 @@ TEST(StatusReport, OneLinePerVersionAndTheFirstStatePresentDecides) {
     using launcher::statusReport;
     for (const auto& [states, status] : std::vector<std::pair<std::string, int>>{
              {"", 6}, {"a", 4}, {"d", 3}, {"au", 3}, {"ue", 0}, {"ade", 0}}) {
-        EXPECT_EQ(statusReport("i", LauncherTest::versions(states)).exitStatus, status) << states;
+        EXPECT_EQ(statusReport("i", fake::versions(LauncherTest::dext(), states)).exitStatus,
+                  status)
+            << states;
     }
-    std::vector<platform::ExtensionProperties> all = LauncherTest::versions("ed");
+    std::vector<platform::ExtensionProperties> all = fake::versions(LauncherTest::dext(), "ed");
     all[0].isAwaitingUserApproval = all[0].isUninstalling = true;
     EXPECT_EQ(statusReport("i", all).lines, LauncherTest::dext() + " 1.1 (1) uninstalling\n" +
                                                 LauncherTest::dext() + " 1.2 (2) disabled\n");

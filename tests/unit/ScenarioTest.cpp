@@ -1,166 +1,230 @@
-// Whole runs of the launcher on the fake platform, one table row each: the
-// command line, what the service and the user do when, and the expected trace
-// of every sink with its virtual second, in LauncherTest's notation.
-#include <cstdio>
-#include <sstream>
+// Whole runs of the launcher on the fake platform, one row each: name | flags |
+// what the service and the user do when (FakePlatform::play; before it, os:X.Y.Z
+// sets the release, quiet turns the default log type off, bare connects no
+// outlets, log:HOW spoils the activity log before the launch and midrun:HOW
+// right after it) | the expected trace of every sink in LauncherTest's
+// notation, where @name is one of the launches below | the exit status. An
+// indented line goes on with the row above.
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 
 #include "LauncherTest.hpp"
 
 namespace {
 
+namespace fs = std::filesystem;
+
+constexpr const char* scenarios = R"(
+TypicalInstallWithApproval | -install | t3 approve t20 r0 | @install A3 I3:1 !3:h S20 T21:2 X26:2 Q26 | 0
+InteractiveUseOnALaterReleaseEveryAnswerAndNoTimer | | os:15.1.0 load disable t2 r0 r-1 fail:denied
+    approve swap:2:1 | w O W K M N:a N:d S2 U3:-1 F4:denied A5 P5:2:1 a6 | 0
+Monterey0 | -install | os:12.0.0 | w G:Monterey | 0
+BigSurAnswersReachNoActivityLog | -install | os:11.7.0 load t2 fail:x | w G:BigSur N:a F2:x | 0
+AfterRebootThenTheLeastResultWithDefaultLogTypeOff | -uninstall | quiet t2 r1 t4 r-9223372036854775808
+    | w O K E:u N1:d M1 T1:1 R2 T3:2 U4:-9223372036854775808 T4:3 X6:1 Q6 | 0
+UnexpectedMaxStaysOpen | -installInteractive | t2 r9223372036854775807
+    | @interactive U2:9223372036854775807 T2:2 X6:1 X7:2 | 0
+ReplacementNewerEqualOlder | -install | t2 swap:1.0.0:1.2.0 swap:1.2.0:1.2.0 swap:1.2.0:1.0.0
+    | @install P2:1.0.0:1.2.0 a3 P3:1.2.0:1.2.0 a4 P4:1.2.0:1.0.0 a5 X6:1 Q6 | 0
+ApprovalsThenFailureAndUnexpectedArmNoTimer | -install | t2 approve approve t4 fail:denied r7
+    | @install A2 I2:1 !2:h A2 !2:h F4:denied !4:f U5:7 | 0
+KeepRunningOutlivesEveryTimerAndAnswer | -installInteractive | t2 fail:x t10 fail:late t20 r0 t30
+    approve | @interactive F2:x !2:f T3:2 X6:1 X8:2 F10:late !10:f T11:3 X16:3 S20 T21:4 X26:4 A30
+    I30:4 !30:h | 0
+UserQuitsDespiteKeepRunning | -installInteractive | fail:denied t30 quit
+    | @interactive F1:denied !1:f T2:2 X6:1 X7:2 B30 | 0
+NoOutlets | -install | bare t2 fail:gone r5 approve swap:1:2
+    | @install F2:gone !2:f T3:2 U3:5 T3:3 A4 I4:3 !4:h P4:1:2 a5 X6:1 Q6 | 0
+WaitEndsAfterAnOutcomeOnly | -install -wait 30 | t10 r1 | @installWait X6:2 R10 T11:3 X16:3 Q16 | 3
+WaitedFailureAfterApprovalStillEnds | -install -wait 30 | t2 approve t4 fail:x
+    | @installWait A2 I2:2 !2:h F4:x !4:f T5:3 X10:3 Q10 | 1
+WaitDeadlineAfterApproval | -install -wait 30 | t2 approve | @installWait A2 I2:2 !2:h X31:1 Q31 | 4
+WaitDeadlineWithoutAnswer | -uninstall -wait 3 | | @uninstallWait X4:1 Q4 | 1
+WaitQuitAfterACompletionSaysIt | -uninstall -wait 3 | t2 r0 quit | @uninstallWait S2 T3:3 B3 | 0
+WaitOnAReleaseNotServed | -install -wait 30 | os:12.7.6 | w G:Monterey Q | 5
+StatusOfTwoVersions | -status | r0 found:du | O N:p V:du Q | 3
+StatusQueryFailed | -status | fail:x | O N:p !:s Q | 1
+HelpAfterAnyOtherArgument | x --help | | H Q | 0
+WaitWithInteractiveInstallIsAUsageError | -installInteractive -wait 5 | | !:w Q | 2
+)";
+
+// An activity log that cannot take a line: the line is dropped, what the file
+// held stays, nothing is created, the run goes on as with a healthy log.
+constexpr const char* faults = R"(
+Missing | -install | log:missing approve t5 r0 | ~ @install A1 I1:1 !1:h S5 T6:2 X11:2 Q11 | 0
+Directory | -install | log:directory approve t5 r0 | ~ @install A1 I1:1 !1:h S5 T6:2 X11:2 Q11 | 0
+FullDisk | -install | log:full approve t5 r0 | ~ @install A1 I1:1 !1:h S5 T6:2 X11:2 Q11 | 0
+FileSizeLimit | -install | log:limit approve t5 r0 | ~ @install A1 I1:1 !1:h S5 T6:2 X11:2 Q11 | 0
+ReadOnly | -install | log:readonly approve t5 r0 | ~ @install A1 I1:1 !1:h S5 T6:2 X11:2 Q11 | 0
+DirectoryMidRun | -install | midrun:directory approve t5 r0 | @install ~ A1 I1:1 !1:h S5 T6:2 X11:2 Q11 | 0
+ReadOnlyMidRun | -install | midrun:readonly approve t5 r0 | @install ~ A1 I1:1 !1:h S5 T6:2 X11:2 Q11 | 0
+DeletedMidRun | -install | midrun:deleted approve t5 r0 | @install ~ A1 I1:1 !1:h S5 T6:2 X11:2 Q11 | 0
+)";
+
+// A launch on a release served, up to its exit timer: -wait's deadline, the
+// exit timer before an outcome ends nothing; the outcome does, through its pause
+// and timer, also after an approval; else the deadline.
+const std::map<std::string, std::string> launches{
+    {"@install", "w O W K E:i N1:a M1 T1:1"},
+    {"@uninstall", "w O W K E:u N1:d M1 T1:1"},
+    {"@interactive", "w O W K E:r N1:a Z1 M1 T1:1"},
+    {"@installWait", "w O W K E:i N1:a D1:1:30 M1 T1:2"},
+    {"@uninstallWait", "w O W K E:u N1:d D1:1:3 M1 T1:2"}};
+
 struct Scenario {
-    const char* name;
+    std::string name;
     std::vector<std::string> flags;
-    // Before the launch: os:X.Y.Z the release, quiet the default log type off,
-    // bare no outlets. Then: tN run to second N; rN completion with result N (r0
-    // success, r1 after reboot); fail:D, approve, swap:E:N, found:states (as
-    // LauncherTest::versions has them): the other answers to request 0; load,
-    // disable, quit.
-    std::string script;
-    std::string expected;  // LauncherTest::expand's notation
-    int status = 0;        // the exit status the run ends with
+    std::string script, expected;
+    int status;
 };
 
-class ScenarioTest : public LauncherTest, public ::testing::WithParamInterface<Scenario> {};
-
-TEST_P(ScenarioTest, TraceOfEverySink) {
-    const Scenario& row = GetParam();
-    std::istringstream setup(row.script);
-    for (std::string word; setup >> word;) {
-        fake.osLogDefaultTypeEnabled &= word != "quiet";
-        fake.outletsConnected &= word != "bare";
-        std::sscanf(word.c_str(), "os:%ld.%ld.%ld", &fake.release.major, &fake.release.minor,
-                    &fake.release.patch);
-    }
-    fake.createActivityLog();
-    fake.launch(row.flags);
-    std::istringstream tokens(row.script);
-    for (std::string token; tokens >> token;) {
-        const std::string word = token.substr(0, token.find(':'));
-        const std::string rest = token.substr(word.size() + (word.size() < token.size()));
-        if (word[0] == 't') {
-            fake.runUntil(std::stod(word.substr(1)));
-        } else if (word[0] == 'r') {
-            fake.answerFinished(0, std::stoll(word.substr(1)));
-        } else if (word == "fail") {
-            fake.answerFailed(0, rest);
-        } else if (word == "approve") {
-            fake.answerNeedsApproval(0);
-        } else if (word == "found") {
-            fake.answerFoundProperties(0, versions(rest));
-        } else if (word == "swap") {
-            fake.answerReplacement(0, rest.substr(0, rest.find(':')),
-                                   rest.substr(rest.find(':') + 1));
-        } else if (word == "load" || word == "disable") {
-            word == "load" ? fake.pressLoadButton() : fake.pressDisableButton();
-        } else if (word == "quit") {
-            fake.userQuits();
-        } else if (word != "os" && word != "quiet" && word != "bare") {
-            ADD_FAILURE() << "unknown step " << token;
+std::vector<Scenario> rows(const char* table) {
+    std::vector<std::string> joined;
+    std::istringstream lines(table);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.starts_with(' ')) {
+            joined.back() += line;
+        } else if (!line.empty()) {
+            joined.push_back(line);
         }
     }
-    fake.runFor(3600);
-    fake::Trace expected = expand(row.expected, row.flags);
-    std::erase_if(expected, [&](const fake::Entry& e) {
-        return !fake.outletsConnected &&
-               (e.sink == "Status" || e.sink == "Release" || e.sink == "Key");
-    });
-    EXPECT_EQ(fake::lines(fake.trace()), fake::lines(expected));
-    EXPECT_EQ(fake.exitStatus, row.status);
+    std::vector<Scenario> made;
+    for (const std::string& row : joined) {
+        std::vector<std::string> field(5);
+        std::istringstream fields(row);
+        for (std::string& each : field) {
+            std::getline(fields, each, '|');
+        }
+        Scenario& s = made.emplace_back(Scenario{"", {}, field[2], "", std::stoi(field[4])});
+        std::istringstream name(field[0]), flags(field[1]), expected(field[3]);
+        name >> s.name;
+        for (std::string word; flags >> word;) {
+            s.flags.push_back(word);
+        }
+        for (std::string word; expected >> word;) {
+            s.expected += (launches.contains(word) ? launches.at(word) : word) + " ";
+        }
+    }
+    return made;
 }
 
-// A launch on a release served, up to its exit timer.
-const std::string install = "w O W K E:i Na1 M1 T1:1 ", uninstall = "w O W K E:u Nd1 M1 T1:1 ",
-                  interactive = "w O W K E:r Na1 Z1 M1 T1:1 ",
-                  installWait = "w O W K E:i Na1 D1:1:30 M1 T1:2 ",
-                  uninstallWait = "w O W K E:u Nd1 D1:1:3 M1 T1:2 ";
+std::string cannotFreeze;  // why the last freeze could not make the file unwritable
 
-INSTANTIATE_TEST_SUITE_P(
-    Runs, ScenarioTest,
-    ::testing::Values(
-        Scenario{"TypicalInstallWithApproval",
-                 {"-install"},
-                 "t3 approve t20 r0",
-                 install + "A3 I3:1 !3:h S20 T21:2 X26:2 Q26"},
-        Scenario{"InteractiveUseOnALaterReleaseEveryAnswerAndNoTimer",
-                 {},
-                 "os:15.1.0 load disable t2 r0 r-1 fail:denied approve swap:2:1",
-                 "w O W K M Na Nd S2 U3:-1 F4:denied A5 P5:2:1 a6"},
-        Scenario{"Monterey0", {"-install"}, "os:12.0.0", "w G:Monterey"},
-        Scenario{"BigSurAnswersReachNoActivityLog",
-                 {"-install"},
-                 "os:11.7.0 load t2 fail:x",
-                 "w G:BigSur Na F2:x"},
-        Scenario{"AfterRebootThenTheLeastResultWithDefaultLogTypeOff",
-                 {"-uninstall"},
-                 "quiet t2 r1 t4 r-9223372036854775808",
-                 "w O K E:u Nd1 M1 T1:1 R2 T3:2 U4:-9223372036854775808 T4:3 X6:1 Q6"},
-        Scenario{"UnexpectedMaxStaysOpen",
-                 {"-installInteractive"},
-                 "t2 r9223372036854775807",
-                 interactive + "U2:9223372036854775807 T2:2 X6:1 X7:2"},
-        Scenario{"ReplacementNewerEqualOlder",
-                 {"-install"},
-                 "t2 swap:1.0.0:1.2.0 swap:1.2.0:1.2.0 swap:1.2.0:1.0.0",
-                 install + "P2:1.0.0:1.2.0 a3 P3:1.2.0:1.2.0 a4 P4:1.2.0:1.0.0 a5 X6:1 Q6"},
-        Scenario{"ApprovalsThenFailureAndUnexpectedArmNoTimer",
-                 {"-install"},
-                 "t2 approve approve t4 fail:denied r7",
-                 install + "A2 I2:1 !2:h A2 !2:h F4:denied !4:f U5:7"},
-        Scenario{"KeepRunningOutlivesEveryTimerAndAnswer",
-                 {"-installInteractive"},
-                 "t2 fail:x t10 fail:late t20 r0 t30 approve",
-                 interactive + "F2:x !2:f T3:2 X6:1 X8:2 F10:late !10:f T11:3 X16:3 S20 T21:4 "
-                               "X26:4 A30 I30:4 !30:h"},
-        Scenario{"UserQuitsDespiteKeepRunning",
-                 {"-installInteractive"},
-                 "fail:denied t30 quit",
-                 interactive + "F1:denied !1:f T2:2 X6:1 X7:2 B30"},
-        Scenario{"NoOutlets",
-                 {"-install"},
-                 "bare t2 fail:gone r5 approve swap:1:2",
-                 install + "F2:gone !2:f T3:2 U3:5 T3:3 A4 I4:3 !4:h P4:1:2 a5 X6:1 Q6"},
-        // -wait: the exit timer before the outcome ends nothing; the outcome does,
-        // through its pause and timer, also after an approval; else the deadline.
-        Scenario{"WaitEndsAfterAnOutcomeOnly",
-                 {"-install", "-wait", "30"},
-                 "t10 r1",
-                 installWait + "X6:2 R10 T11:3 X16:3 Q16",
-                 3},
-        Scenario{"WaitedFailureAfterApprovalStillEnds",
-                 {"-install", "-wait", "30"},
-                 "t2 approve t4 fail:x",
-                 installWait + "A2 I2:2 !2:h F4:x !4:f T5:3 X10:3 Q10",
-                 1},
-        Scenario{"WaitDeadlineAfterApproval",
-                 {"-install", "-wait", "30"},
-                 "t2 approve",
-                 installWait + "A2 I2:2 !2:h X31:1 Q31",
-                 4},
-        Scenario{"WaitDeadlineWithoutAnswer",
-                 {"-uninstall", "-wait", "3"},
-                 "",
-                 uninstallWait + "X4:1 Q4",
-                 1},
-        Scenario{"WaitQuitAfterACompletionSaysIt",
-                 {"-uninstall", "-wait", "3"},
-                 "t2 r0 quit",
-                 uninstallWait + "S2 T3:3 B3"},
-        Scenario{"WaitOnAReleaseNotServed",
-                 {"-install", "-wait", "30"},
-                 "os:12.7.6",
-                 "w G:Monterey Q",
-                 5},
-        // A properties request's end, if it comes, is not its answer.
-        Scenario{"StatusOfTwoVersions", {"-status"}, "r0 found:du", "O Np V:du Q", 3},
-        Scenario{"StatusQueryFailed", {"-status"}, "fail:x", "O Np !:s Q", 1},
-        Scenario{"HelpAfterAnyOtherArgument", {"x", "--help"}, "", "H Q"},
-        Scenario{"WaitWithInteractiveInstallIsAUsageError",
-                 {"-installInteractive", "-wait", "5"},
-                 "",
-                 "!:w Q",
-                 2}),
-    [](const auto& row) { return std::string(row.param.name); });
+// Makes the file unwritable in a way that also holds for root, which ignores
+// permission bits.
+void freeze(const std::string& path) {
+    if (::geteuid() != 0) {
+        ::chmod(path.c_str(), 0444);
+    } else if (std::system(("chattr +i '" + path + "' 2>/dev/null").c_str()) != 0) {
+        cannotFreeze = "running as root and `chattr +i` is not available on this filesystem";
+    } else if (const int probe = ::open(path.c_str(), O_WRONLY | O_APPEND); probe >= 0) {
+        ::close(probe);
+        cannotFreeze = "`chattr +i` did not make the file unwritable for root";
+    }
+}
+
+// Spoils the activity log; returns what it then holds.
+std::string spoil(const std::string& how, const std::string& path) {
+    if (how != "readonly") {
+        fs::remove(path);
+    }
+    if (how == "directory") {
+        fs::create_directory(path);
+    } else if (how == "full") {
+        fs::create_symlink("/dev/full", path);
+    } else if (how == "limit" || (how == "readonly" && fs::is_empty(path))) {
+        std::ofstream(path) << "before\n";
+    }
+    if (how == "limit") {
+        // Each line starts to fit and then cannot end: whole or absent, so absent.
+        static_cast<void>(std::signal(SIGXFSZ, SIG_IGN));
+        rlimit limit{};
+        ::getrlimit(RLIMIT_FSIZE, &limit);
+        limit.rlim_cur = 7 + 30;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    } else if (how == "readonly") {
+        freeze(path);
+    }
+    return fs::is_regular_file(path) ? "before\n" : "";
+}
+
+class ScenarioTest : public LauncherTest, public ::testing::WithParamInterface<Scenario> {
+  protected:
+    void run() {
+        const Scenario& row = GetParam();
+        const std::string path = fake.activityLogPath();
+        rlimit fileSize{};
+        ::getrlimit(RLIMIT_FSIZE, &fileSize);
+        cannotFreeze.clear();
+        fake.createActivityLog();
+        std::string held, midrun, play;
+        std::istringstream setup(row.script);
+        for (std::string word; setup >> word;) {
+            const std::string kind = word.substr(0, word.find(':'));
+            fake.osLogDefaultTypeEnabled &= kind != "quiet";
+            fake.outletsConnected &= kind != "bare";
+            if (kind == "os") {
+                std::sscanf(word.c_str(), "os:%ld.%ld.%ld", &fake.release.major,
+                            &fake.release.minor, &fake.release.patch);
+            } else if (kind == "log" || kind == "midrun") {
+                (kind == "log" ? held : midrun) =
+                    kind == "log" ? spoil(word.substr(4), path) : word.substr(7);
+            } else if (kind != "quiet" && kind != "bare") {
+                play += word + " ";
+            }
+        }
+        fake.clearTrace();
+        fake.launch(row.flags);
+        if (!midrun.empty()) {
+            spoil(midrun, path);
+        }
+        fake.play(play + "t3600");
+        const auto bytes = fake.activityLogBytes();
+        ::setrlimit(RLIMIT_FSIZE, &fileSize);
+        if (::geteuid() == 0) {
+            std::system(("chattr -i '" + path + "' 2>/dev/null").c_str());
+        }
+        if (!cannotFreeze.empty()) {
+            GTEST_SKIP() << cannotFreeze;
+        }
+        fake::Trace expected = expand(row.expected, row.flags);
+        std::erase_if(expected, [&](const fake::Entry& e) {
+            return !fake.outletsConnected &&
+                   (e.sink == "Status" || e.sink == "Release" || e.sink == "Key");
+        });
+        EXPECT_EQ(fake::lines(fake.trace()), fake::lines(expected));
+        EXPECT_EQ(fake.exitStatus, row.status);
+        for (const fake::Entry& e : fake.trace()) {
+            held += e.sink == "ActivityLog" ? e.what : "";
+        }
+        EXPECT_TRUE(!bytes || *bytes == held);                     // what it held, then whole lines
+        EXPECT_TRUE(fs::exists(path) || fs::is_empty(fake.home));  // never created
+        EXPECT_TRUE(!fs::is_directory(path) || fs::is_empty(path));
+    }
+};
+
+TEST_P(ScenarioTest, TraceOfEverySink) {
+    run();
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, ScenarioTest, ::testing::ValuesIn(rows(scenarios)),
+                         [](const auto& row) { return row.param.name; });
+
+class FaultTest : public ScenarioTest {};
+
+TEST_P(FaultTest, RunCarriesOnAndTheFileKeepsWhatItHeld) {
+    run();
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, FaultTest, ::testing::ValuesIn(rows(faults)),
+                         [](const auto& row) { return row.param.name; });
 
 // The last: a mebibyte of percent signs, each a directive if anything read it as a format.
 const std::vector<std::string> hostile{"a%@b%s%n%d%%%x%",
@@ -182,13 +246,9 @@ TEST_P(HostileTest, ReachesEverySinkLiterally) {
     foreign->setDelegate(
         dynamic_cast<platform::SystemExtensionRequestDelegate*>(fake.delegate.get()));
     platform::submitRequest(foreign);
-    fake.pressLoadButton();
-    fake.runUntilIdle();
+    fake.play("load t0");
     fake.clearTrace();
-    fake.answerFailed(1, h);
-    fake.answerNeedsApproval(0);
-    fake.answerReplacement(1, h, h + "!");
-    fake.runUntilIdle();
+    fake.play("fail@1:$ approve swap@1:$:$! t0", h);
     EXPECT_EQ(fake.trace(), expand("F0:$ A1:$ P1:$:$! a2", {}, h));
 }
 
