@@ -16,32 +16,26 @@
 #include "veltrin_Driverkit_Launcher/FailureAdvice.hpp"
 #include "veltrin_Driverkit_Launcher/HelpText.hpp"
 
-// The notation of expected traces: a token is a letter, the second t it stands
-// at (0 when left out) and its fields after colons, "A3:identifier". Each line
-// below is one trace entry of a token: "letter sink what", where $1 and $2 are
-// the token's fields, $i the extension's identifier, $f the activity log's
-// path, $m the argument report of the flags, $h the help, $a the advice on a
-// failure of code 1, $v -status's lines for the versions $1 (fake::versions,
-// each in the state its word V? says),
-// and \n, \r escapes. A field that is a word ("= word text") stands for its
-// text, "$" for the outside text and "$!" for it and "!". The letter ~ says that
-// from here on nothing reaches the activity log, as after G.
+// The notation of expected traces: a token is a letter, the second it stands at
+// (0 when left out) and its fields after colons: "F4:denied". In a field "_" is
+// a blank, "$" the outside text, "$!" that and "!", and a word of the table
+// below ("= word text") its text. Each line "letter sink what" below is a trace
+// entry of the token, where $1 and $2 are its fields, $i the extension's
+// identifier, $f the activity log's path, $m the argument report of the flags,
+// $h the help, $a the advice on a failure of code 1, $v -status's lines for
+// versions in the states of the fields, and \n, \r escapes. "@name tokens"
+// names a run of tokens. After ~ nothing reaches the activity log (as after G),
+// after - no outlet is connected.
 inline constexpr const char* notation = R"(
-= i installing driver
-= u uninstalling driver
-= r installing driver interactive
-= a activation
-= d deactivation
-= p properties
-= BigSur Big Sur
 = h approve $i\n
 = f $a
 = w -wait goes with -install or -uninstall only (-installInteractive restarts the machine).\nRun with -help to see the flags.\n
 = s The state of the driver extension could not be read: x\n$a
-= Ve enabled
-= Va awaiting-approval
-= Vu uninstalling
-= Vd disabled
+@install w O W K E:installing_driver N1:activation M1 T1:1
+@uninstall w O W K E:uninstalling_driver N1:deactivation M1 T1:1
+@interactive w O W K E:installing_driver_interactive N1:activation Z1 M1 T1:1
+@installWait w O W K E:installing_driver N1:activation D1:1:30 M1 T1:2
+@uninstallWait w O W K E:uninstalling_driver N1:deactivation D1:1:3 M1 T1:2
 w Window
 O Stdout Running on Ventura or greater\n
 O Release This version only runs on macOS Ventura and above. If you upgrade, please check for a new version
@@ -87,16 +81,15 @@ Q Terminate app
 B Terminate quit
 ! Stderr $1
 )";
-// So: w the window shown; O the release served; G:Monterey|BigSur the gate's
-// refusal; W where the log is; K Return on the quit button; E:i|u|r a mode's
-// start; N:a|d|p a request submitted; D:n:S -wait's deadline, timer n of S
-// seconds; Z restart; M the argument report; H the help; V:states -status's
-// lines; A[:identifier], S, R, U:N, F:D, P:E:N the three reports of an approval,
-// a success, a success after reboot, unexpected result N, failure D, replacement
-// of E by N; a the answer replace; I:n, T:n, X:n exit timer n invalidated,
-// scheduled, fired; Q, B terminate by the launcher, by the quit button;
-// !:h|f|w|s standard error: the approval hint, a failure's advice, -wait's
-// misuse, a failed -status.
+// So: w the window shown; O the release served; G:name the gate's refusal; W
+// where the log is; K Return on the quit button; E:text a mode's start; N:kind
+// a request submitted; D:n:S -wait's deadline, timer n of S seconds; Z restart;
+// M the argument report; H the help; V:state... -status's lines; A[:identifier],
+// S, R, U:N, F:D, P:E:N the three reports of an approval, a success, a success
+// after reboot, unexpected result N, failure D, replacement of E by N; a the
+// answer replace; I:n, T:n, X:n exit timer n invalidated, scheduled, fired; Q, B
+// terminate by the launcher, by the quit button; !:h|f|w|s standard error: the
+// approval hint, a failure's advice, -wait's misuse, a failed -status.
 
 class LauncherTest : public ::testing::Test {
   public:
@@ -137,50 +130,59 @@ class LauncherTest : public ::testing::Test {
             {"\\n", "\n"},
             {"\\r", "\r"},
             {"$a", launcher::adviceFor({"OSSystemExtensionErrorDomain", 1, ""})}};
-        std::map<std::string, std::string> words{{"$", outside}, {"$!", outside + "!"}};
+        std::map<std::string, std::string> words{{"$", outside}, {"$!", outside + "!"}}, runs;
         std::vector<std::pair<char, std::string>> entries;
         std::istringstream table(notation);
         for (std::string letter, rest; table >> letter && std::getline(table >> std::ws, rest);) {
             if (letter == "=") {
                 words[rest.substr(0, rest.find(' '))] =
                     fill(rest.substr(rest.find(' ') + 1), values);
+            } else if (letter[0] == '@') {
+                runs[letter] = rest;
             } else {
                 entries.emplace_back(letter[0], rest);
             }
         }
-        bool logged = true;
-        fake::Trace all;
-        std::istringstream tokens(expected);
+        std::string all;
+        std::istringstream given(expected);
+        for (std::string token; given >> token;) {
+            all += (runs.contains(token) ? runs.at(token) : token) + " ";
+        }
+        bool logged = true, outlets = true;
+        fake::Trace trace;
+        std::istringstream tokens(all);
         for (std::string token; tokens >> token;) {
-            std::vector<std::string> f{""};  // the second, then the fields
+            std::vector<std::string> f;  // the second, then the fields
             std::istringstream fields(token.substr(1));
             for (std::string field; std::getline(fields, field, ':');) {
-                f.back() = words.contains(field) && f.size() > 1 ? words.at(field) : field;
-                f.emplace_back(dext());
+                std::ranges::replace(field, '_', ' ');
+                f.push_back(words.contains(field) && !f.empty() ? words.at(field) : field);
             }
-            f.resize(3, dext());
+            values["$v"] = "";
+            for (std::size_t n = 1; token[0] == 'V' && n < f.size(); ++n) {
+                const std::string k = std::to_string(n);
+                values["$v"] += dext() + " 1." + k + " (" + k + ") " + f[n] + "\n";
+            }
+            f.resize(std::max<std::size_t>(f.size(), 1));
+            f.resize(std::max<std::size_t>(f.size(), 3), dext());
             values["$1"] = f[1];
             values["$2"] = f[2];
-            values["$v"] = "";
-            for (std::size_t n = 1; token[0] == 'V' && n <= f[1].size(); ++n) {
-                const std::string k = std::to_string(n);
-                values["$v"] += dext() + " 1." + k + " (" + k + ") " +
-                                words.at("V" + f[1].substr(n - 1, 1)) + "\n";
-            }
             const int t = f[0].empty() ? 0 : std::stoi(f[0]);
             logged = logged && token[0] != '~';
+            outlets = outlets && token[0] != '-';
             for (const auto& [letter, entry] : entries) {
                 const std::string sink = entry.substr(0, entry.find(' '));
-                if (letter == token[0] && (sink != "ActivityLog" || logged)) {
+                if (letter == token[0] && (sink != "ActivityLog" || logged) &&
+                    (outlets || (sink != "Status" && sink != "Release" && sink != "Key"))) {
                     const std::string what =
                         fill(entry.substr(std::min(entry.size(), sink.size() + 1)), values);
-                    all.push_back(
+                    trace.push_back(
                         {t * 1'000'000'000LL, sink, sink == "ActivityLog" ? line(t, what) : what});
                 }
             }
             logged = logged && token[0] != 'G';
         }
-        return all;
+        return trace;
     }
 
     fake::FakePlatform fake;
