@@ -112,7 +112,7 @@ std::vector<platform::ExtensionProperties> versions(const std::string& identifie
     return made;
 }
 
-FakePlatform::FakePlatform() : mainQueue(std::make_unique<platform::DispatchQueue>(*this)) {
+FakePlatform::FakePlatform() {
     std::string pattern = (fs::temp_directory_path() / "veltrin-home-XXXXXX").string();
     if (currentFake != nullptr || ::mkdtemp(pattern.data()) == nullptr) {
         throw std::logic_error("fake::FakePlatform: one at a time, in a temporary directory");
@@ -235,7 +235,7 @@ void FakePlatform::play(const std::string& script, const std::string& outside) {
         } else {
             throw std::logic_error("fake::FakePlatform: unknown step " + step);
         }
-        request.queue->async(std::move(answer));
+        platform::dispatchAsync(*request.queue, std::move(answer));
     }
 }
 
@@ -285,11 +285,11 @@ std::string FakePlatform::name(const void* object) const {
     const auto is = [object](const auto* candidate) {
         return candidate != nullptr && dynamic_cast<const void*>(candidate) == object;
     };
-    return object == nullptr           ? "none"
-           : is(delegate.get())        ? "app"
-           : is(quitButton.get())      ? "quit"
-           : object == mainQueue.get() ? "main"
-                                       : "other";
+    return object == nullptr                                             ? "none"
+           : is(delegate.get())                                          ? "app"
+           : is(quitButton.get())                                        ? "quit"
+           : object == static_cast<const platform::DispatchQueue*>(this) ? "main"
+                                                                         : "other";
 }
 
 }  // namespace fake
@@ -334,11 +334,11 @@ void sleepForTimeInterval(double seconds) {
 }
 
 DispatchQueue& mainQueue() {
-    return *FakePlatform::current().mainQueue;
+    return FakePlatform::current();
 }
 
 void dispatchAsync(DispatchQueue& queue, std::function<void()> work) {
-    queue.async(std::move(work));
+    static_cast<FakePlatform&>(queue).post(std::move(work));
 }
 
 bool isOperatingSystemAtLeastVersion(OperatingSystemVersion version) {

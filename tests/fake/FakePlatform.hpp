@@ -43,6 +43,9 @@
 #include "platform/Host.hpp"
 #include "platform/SystemExtensions.hpp"
 
+// The fake is its own main queue: posted work runs when the test runs the loop.
+class platform::DispatchQueue {};
+
 namespace fake {
 
 struct Entry {
@@ -62,7 +65,7 @@ std::string lines(const Trace& trace);
 std::vector<platform::ExtensionProperties> versions(const std::string& identifier,
                                                     std::string_view states);
 
-class FakePlatform {
+class FakePlatform : public platform::DispatchQueue {
   public:
     static constexpr std::string_view programPath =
         "/Applications/veltrin_Driverkit_Launcher.app/Contents/MacOS/veltrin_Driverkit_Launcher";
@@ -113,7 +116,6 @@ class FakePlatform {
     std::vector<std::string> arguments;
     std::int64_t nowNs = 0;
     int timerCount = 0;
-    std::unique_ptr<platform::DispatchQueue> mainQueue;
     std::unique_ptr<platform::ApplicationDelegate> delegate;
     std::shared_ptr<platform::Button> quitButton;
     std::vector<std::shared_ptr<platform::SystemExtensionRequest>> requests;
@@ -132,13 +134,3 @@ class FakePlatform {
 };
 
 }  // namespace fake
-
-// The fake's main queue: posted work runs when the test runs the loop.
-class platform::DispatchQueue {
-  public:
-    explicit DispatchQueue(fake::FakePlatform& fake) : fake_(&fake) {}
-    void async(std::function<void()> work) { fake_->post(std::move(work)); }
-
-  private:
-    fake::FakePlatform* fake_;
-};

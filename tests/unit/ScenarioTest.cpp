@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <utility>
 
 #include "LauncherTest.hpp"
 
@@ -69,34 +70,24 @@ DeletedMidRun | -install | midrun:deleted approve t5 r0 | @install ~ A1 I1:1 !1:
 )";
 
 struct Scenario {
-    std::string name;
-    std::vector<std::string> flags;
-    std::string script, expected;
-    int status;
+    std::string name, flags, script, expected;
+    int status = 0;
 };
 
 std::vector<Scenario> rows(const char* table) {
-    std::vector<std::string> joined;
-    std::istringstream lines(table);
-    for (std::string line; std::getline(lines, line);) {
-        if (line.starts_with(' ')) {
-            joined.back() += line;
-        } else if (!line.empty()) {
-            joined.push_back(line);
-        }
-    }
     std::vector<Scenario> made;
-    for (const std::string& row : joined) {
-        std::vector<std::string> field(5);
-        std::istringstream fields(row);
-        for (std::string& each : field) {
-            std::getline(fields, each, '|');
-        }
-        Scenario& s = made.emplace_back(Scenario{"", {}, field[2], field[3], std::stoi(field[4])});
-        std::istringstream name(field[0]), flags(field[1]);
-        name >> s.name;
-        for (std::string word; flags >> word;) {
-            s.flags.push_back(word);
+    std::istringstream lines(table);
+    std::string row;
+    for (std::string line; std::getline(lines, line);) {
+        row += line;
+        if (!row.empty() && lines.peek() != ' ') {
+            std::istringstream fields(std::exchange(row, ""));
+            Scenario& s = made.emplace_back();
+            for (std::string* field : {&s.name, &s.flags, &s.script, &s.expected}) {
+                std::getline(fields, *field, '|');
+            }
+            fields >> s.status;
+            std::erase(s.name, ' ');
         }
     }
     return made;
@@ -107,13 +98,13 @@ std::string cannotFreeze;  // why the last freeze could not make the file unwrit
 // Makes the file unwritable in a way that also holds for root, which ignores
 // permission bits.
 void freeze(const std::string& path) {
-    if (::geteuid() != 0) {
-        ::chmod(path.c_str(), 0444);
-    } else if (std::system(("chattr +i '" + path + "' 2>/dev/null").c_str()) != 0) {
-        cannotFreeze = "running as root and `chattr +i` is not available on this filesystem";
-    } else if (const int probe = ::open(path.c_str(), O_WRONLY | O_APPEND); probe >= 0) {
+    ::chmod(path.c_str(), 0444);
+    if (::geteuid() == 0) {
+        static_cast<void>(std::system(("chattr +i '" + path + "' 2>/dev/null").c_str()));
+    }
+    if (const int probe = ::open(path.c_str(), O_WRONLY | O_APPEND); probe >= 0) {
         ::close(probe);
-        cannotFreeze = "`chattr +i` did not make the file unwritable for root";
+        cannotFreeze = "the file stays writable: root, and no `chattr +i` on this filesystem";
     }
 }
 
@@ -155,20 +146,24 @@ class ScenarioTest : public LauncherTest, public ::testing::WithParamInterface<S
         std::istringstream setup(row.script);
         for (std::string word; setup >> word;) {
             const std::string kind = word.substr(0, word.find(':'));
+            const std::string how = word.substr(std::min(word.size(), kind.size() + 1));
             fake.osLogDefaultTypeEnabled &= kind != "quiet";
             fake.outletsConnected &= kind != "bare";
-            if (kind == "os") {
-                std::sscanf(word.c_str(), "os:%ld.%ld.%ld", &fake.release.major,
-                            &fake.release.minor, &fake.release.patch);
-            } else if (kind == "log" || kind == "midrun") {
-                (kind == "log" ? held : midrun) =
-                    kind == "log" ? spoil(word.substr(4), path) : word.substr(7);
-            } else if (kind != "quiet" && kind != "bare") {
-                play += word + " ";
-            }
+            std::sscanf(word.c_str(), "os:%ld.%ld.%ld", &fake.release.major, &fake.release.minor,
+                        &fake.release.patch);
+            held = kind == "log" ? spoil(how, path) : held;
+            midrun = kind == "midrun" ? how : midrun;
+            const bool setting = kind == "os" || kind == "log" || kind == "midrun" ||
+                                 kind == "quiet" || kind == "bare";
+            play += setting ? "" : word + " ";
+        }
+        std::vector<std::string> flags;
+        std::istringstream given(row.flags);
+        for (std::string flag; given >> flag;) {
+            flags.push_back(flag);
         }
         fake.clearTrace();
-        fake.launch(row.flags);
+        fake.launch(flags);
         if (!midrun.empty()) {
             spoil(midrun, path);
         }
@@ -181,7 +176,7 @@ class ScenarioTest : public LauncherTest, public ::testing::WithParamInterface<S
         if (!cannotFreeze.empty()) {
             GTEST_SKIP() << cannotFreeze;
         }
-        EXPECT_EQ(fake::lines(fake.trace()), fake::lines(expand(row.expected, row.flags)));
+        EXPECT_EQ(fake::lines(fake.trace()), fake::lines(expand(row.expected, flags)));
         EXPECT_EQ(fake.exitStatus, row.status);
         for (const fake::Entry& e : fake.trace()) {
             held += e.sink == "ActivityLog" ? e.what : "";
