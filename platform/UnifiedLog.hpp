@@ -9,7 +9,6 @@
 #include <string>
 #include <string_view>
 #include <variant>
-#include <vector>
 
 #include "LogFormats.hpp"
 

@@ -59,6 +59,8 @@ void AppDelegate::applicationDidFinishLaunching() {
 
     logFileURL = FileURL::fileURLWithPath(platform::homeDirectoryForCurrentUser())
                      .appendingPathComponent(activityLogFileName);
+    // Only reported while the default log type is kept, on purpose (ScenarioTest.
+    // TraceOfEverySink/AfterRebootThenTheLeastResultWithDefaultLogTypeOff).
     if (platform::osLogDefaultTypeEnabled()) {
         const std::string location = logFileURL->absoluteString();
         platform::osLog("file URL = %s", {std::string_view(location)});
