@@ -206,36 +206,29 @@ void FakePlatform::play(const std::string& script, const std::string& outside) {
             });
             continue;
         }
-        auto& request = static_cast<FakeRequest&>(
-            *requests.at(word.size() < f[0].size() ? std::stoul(f[0].substr(word.size() + 1)) : 0));
-        auto& answers = *request.delegate;
-        std::function<void()> answer;
-        if (word[0] == 'r') {
-            answer = [&, result = std::stoll(word.substr(1))] {
-                answers.requestDidFinishWithResult(request, result);
-            };
-        } else if (word == "fail") {
-            answer = [&,
-                      error = platform::Error{std::string(platform::systemExtensionErrorDomain),
-                                              platform::SystemExtensionErrorCode::unknown, f[1]}] {
-                answers.requestDidFailWithError(request, error);
-            };
-        } else if (word == "approve") {
-            answer = [&] { answers.requestNeedsUserApproval(request); };
-        } else if (word == "swap") {
-            answer = [&, existing = f[1], offered = f[2]] {
-                const std::string id = request.identifier();
-                record("Answer", std::to_string(answers.requestActionForReplacingExtension(
-                                     request, {id, existing, existing}, {id, offered, offered})));
-            };
-        } else if (word == "found") {
-            answer = [&, found = versions(request.identifier(), f[1])] {
-                answers.requestFoundProperties(request, found);
-            };
-        } else {
+        if (word[0] != 'r' && word != "fail" && word != "approve" && word != "swap" &&
+            word != "found") {
             throw std::logic_error("fake::FakePlatform: unknown step " + step);
         }
-        platform::dispatchAsync(*request.queue, std::move(answer));
+        auto& r = static_cast<FakeRequest&>(
+            *requests.at(word.size() < f[0].size() ? std::stoul(f[0].substr(word.size() + 1)) : 0));
+        platform::dispatchAsync(*r.queue, [this, &r, word, f] {
+            platform::SystemExtensionRequestDelegate& d = *r.delegate;
+            const std::string id = r.identifier();
+            if (word[0] == 'r') {
+                d.requestDidFinishWithResult(r, std::stoll(word.substr(1)));
+            } else if (word == "fail") {
+                d.requestDidFailWithError(r, {std::string(platform::systemExtensionErrorDomain),
+                                              platform::SystemExtensionErrorCode::unknown, f[1]});
+            } else if (word == "approve") {
+                d.requestNeedsUserApproval(r);
+            } else if (word == "swap") {
+                record("Answer", std::to_string(d.requestActionForReplacingExtension(
+                                     r, {id, f[1], f[1]}, {id, f[2], f[2]})));
+            } else {
+                d.requestFoundProperties(r, versions(id, f[1]));
+            }
+        });
     }
 }
 
