@@ -17,7 +17,7 @@ class TimerTarget {
 class Timer {
   public:
     virtual ~Timer() = default;
-    // After this the timer never fires. Harmless on a timer that has fired.
+    // After this the timer never fires again. Harmless on a timer that has fired.
     virtual void invalidate() = 0;
 };
 

@@ -50,7 +50,9 @@ inline std::string formatLogMessage(LogFormat format,
 // Whether entries of the default type on the default log are kept.
 bool osLogDefaultTypeEnabled();
 
-// One entry on the default log object with the default type.
+// One entry on the default log object with the default type, reading as
+// formatLogMessage fills the format. No argument is ever read as a format; a log
+// that takes only literal formats (os_log) has one call per row of the table.
 void osLog(LogFormat format, std::span<const LogArgument> arguments);
 
 inline void osLog(LogFormat format, std::initializer_list<LogArgument> arguments = {}) {
