@@ -1,7 +1,7 @@
 // The command line and the argument report take the process's arguments as they
-// come. Checked: properties of the mode and -wait rules (not a second parser),
-// and that the report reads back, item by item, as exactly the arguments that
-// went in.
+// come. Checked: properties that the choice of mode and -wait must have (not a
+// second parser), and that the report reads back, item by item, as exactly the
+// arguments that went in.
 #include <algorithm>
 #include <cstdlib>
 #include <optional>
@@ -124,38 +124,49 @@ bool has(const std::vector<std::string>& args, std::string_view flag) {
     return std::find(args.begin(), args.end(), flag) != args.end();
 }
 
-// The first listed mode flag present wins, wherever it stands; -wait is kept
-// only as whole seconds in range, after a mode that takes it.
-bool followsTheRules(const std::vector<std::string>& args) {
-    const launcher::CommandLine line = launcher::readCommandLine(args);
-    for (const launcher::LaunchMode& mode : launcher::launchModes) {
-        if (&mode == line.mode) {
-            break;
-        }
-        if (has(args, mode.flag)) {
-            return false;
-        }
-    }
-    std::vector<std::string> reversed(args.rbegin(), args.rend());
-    if ((line.mode != nullptr && !has(args, line.mode->flag)) ||
-        launcher::readCommandLine(reversed).mode != line.mode) {
+// The winner is one of the arguments, whole; the order of the arguments does
+// not matter; and another listed flag added wins exactly when it is listed
+// before the winner (none counts as after every flag).
+bool theFirstListedFlagWins(const std::vector<std::string>& args) {
+    const launcher::LaunchMode* const mode = launcher::readCommandLine(args).mode;
+    const std::vector<std::string> reversed(args.rbegin(), args.rend());
+    if ((mode != nullptr && !has(args, mode->flag)) ||
+        launcher::readCommandLine(reversed).mode != mode) {
         return false;
     }
+    return std::ranges::all_of(launcher::launchModes, [&](const launcher::LaunchMode& row) {
+        std::vector<std::string> more = args;
+        more.emplace_back(row.flag);
+        return launcher::readCommandLine(more).mode ==
+               (mode == nullptr || &row < mode ? &row : mode);
+    });
+}
+
+// -wait is accepted only with a mode that takes it and only before decimal
+// digits (nothing else) worth 1 to a day, and then yields their value.
+bool waitTakesWholeSecondsAfterAModeThatTakesIt(const std::vector<std::string>& args) {
+    const launcher::CommandLine line = launcher::readCommandLine(args);
     const auto wait = std::find(args.begin(), args.end(), "-wait");
-    if (wait == args.end() || !line.usageError.empty()) {
-        return line.usageError.empty() == (wait == args.end());
+    if (wait == args.end()) {
+        return line.usageError.empty() && line.waitSeconds == 0;
     }
-    const std::string& seconds = *std::next(wait);
-    return line.mode != nullptr && line.mode->takesWait && line.waitSeconds >= 1 &&
-           line.waitSeconds <= launcher::longestWait &&
-           seconds.find_first_not_of("0123456789") == std::string::npos;
+    const std::string seconds = std::next(wait) == args.end() ? "" : *std::next(wait);
+    long value = 0;
+    for (const char digit : seconds) {
+        value = std::min(value * 10 + (digit - '0'), launcher::longestWait + 1);
+    }
+    const bool acceptable = !seconds.empty() &&
+                            seconds.find_first_not_of("0123456789") == std::string::npos &&
+                            value >= 1 && value <= launcher::longestWait && line.mode != nullptr &&
+                            line.mode->takesWait;
+    return line.usageError.empty() == acceptable && (!acceptable || line.waitSeconds == value);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::vector<std::string> args = splitAtNul(data, size);
-    if (!followsTheRules(args)) {
+    if (!theFirstListedFlagWins(args) || !waitTakesWholeSecondsAfterAModeThatTakesIt(args)) {
         std::abort();
     }
     const auto parsed = parseReport(launcher::argumentReportLine(args));

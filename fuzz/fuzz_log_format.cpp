@@ -1,7 +1,8 @@
 // The report formats are filled with outside text (descriptions, identifiers,
 // versions) and outside numbers. No directive inside an argument may ever be
 // read: the result must be the format's literal pieces with the arguments
-// dropped in whole.
+// dropped in whole. A directive without its argument, or with one of another
+// type, stays as written.
 #include <cstdlib>
 #include <cstring>
 
@@ -25,7 +26,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string unexpected = platform::formatLogMessage(
         "Error:Unexpected result %d for system extension request", {number});
 
-    if (failure != "Error:System extension request failed: " + parts[0] ||
+    const std::string missing =
+        platform::formatLogMessage("Info:Replacing extension %@ version %@ with version %@", {a});
+    const std::string mismatched =
+        platform::formatLogMessage("Error:System extension request failed: %@", {number}) +
+        platform::formatLogMessage("Error:Unexpected result %d for system extension request", {a});
+
+    if (missing != "Info:Replacing extension " + parts[0] + " version %@ with version %@" ||
+        mismatched !=
+            "Error:System extension request failed: %@"
+            "Error:Unexpected result %d for system extension request" ||
+        failure != "Error:System extension request failed: " + parts[0] ||
         replacing != "Info:Replacing extension " + parts[0] + " version " + parts[1] +
                          " with version " + parts[2] ||
         approval != "Info:System Extension " + parts[0] + " requires user approval" ||

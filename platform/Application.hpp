@@ -32,18 +32,24 @@ class ApplicationDelegate {
   public:
     virtual ~ApplicationDelegate() = default;
 
+    // The layout connects each of its outlets once, before anything else is
+    // asked of the delegate; an outlet the layout lacks stays unset.
     virtual void setWindow(std::shared_ptr<Window> window) = 0;
     virtual void setQuitButton(std::shared_ptr<Button> button) = 0;
     virtual void setMessageBox(std::shared_ptr<TextField> field) = 0;
     virtual void setMacOSMessageBox(std::shared_ptr<TextField> field) = 0;
 
+    // The Load and Disable buttons' actions, on the main thread; the sender is
+    // not looked at.
     virtual void loadDriverWithSender(const void* sender) = 0;
     virtual void disableDriverWithSender(const void* sender) = 0;
 
     // Asked once, before the layout's window is shown: a run that only reports
     // (and ends at once) shows none.
     virtual bool showsWindowAtLaunch() { return true; }
+    // Once, on the main thread, from the main loop, after the outlets are connected.
     virtual void applicationDidFinishLaunching() = 0;
+    // Once, on the main thread, before the application ends, however it ends.
     virtual void applicationWillTerminate() = 0;
 };
 

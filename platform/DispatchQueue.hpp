@@ -11,9 +11,11 @@ namespace platform {
 // a cast.
 class DispatchQueue;
 
+// The queue whose work runs on the main thread; the same object every call.
 DispatchQueue& mainQueue();
 
-// May be called from any thread.
+// Runs the work later, on the queue's thread, after the work handed over
+// before it; never inside the call. May be called from any thread.
 void dispatchAsync(DispatchQueue& queue, std::function<void()> work);
 
 }  // namespace platform

@@ -15,28 +15,36 @@ struct OperatingSystemVersion {
     long patch = 0;
 };
 
-// Compared by major, then minor, then patch.
+// Whether the running release is at least this one, compared by major, then
+// minor, then patch. A backend without macOS releases answers for the release it
+// stands in for.
 bool isOperatingSystemAtLeastVersion(OperatingSystemVersion version);
 
-// Absolute path of the current user's home directory, as the platform reports it
-// to the application. On Linux, whatever the toolkit: $HOME when it holds an
-// absolute path, else the user's entry in the password database, else "/", so
-// that the activity log never lands relative to the working directory. On macOS:
-// the application's home, which the sandbox makes its container.
+// The current user's home directory as the platform reports it to the
+// application: always an absolute path, never empty, so that the activity log
+// never lands relative to the working directory. On macOS, the application's
+// home, which the sandbox makes its container. Everywhere else, whatever the
+// toolkit: $HOME when it holds an absolute path, else the user's entry in the
+// password database, else "/".
 std::string homeDirectoryForCurrentUser();
 
-// Asks the machine to restart normally; the outcome is not reported. Returns at
-// once: a restart service that never answers cannot hold up the launcher.
+// Asks the machine to restart normally, letting programs save; the outcome is
+// not reported. Returns at once: a restart service that never answers cannot
+// hold up the launcher.
 void requestRestart();
 
-// Writes the bytes to standard output as they stand (no format directives).
+// Writes the bytes to standard output as they stand (no format directives, no
+// re-encoding). A write that cannot complete is dropped; a quit signal ends a
+// write that blocks.
 void writeStandardOutput(std::string_view bytes);
 
 // The same for standard error: what a person at a terminal is told (a hint, a
 // failure's remedy, a usage error), so standard output stays the launcher's report.
 void writeStandardError(std::string_view bytes);
 
-// The process's arguments as the platform supplies them, program path first.
+// The process's arguments, program path first, each exactly the bytes of argv:
+// not decoded, re-encoded or checked as UTF-8, none added or dropped by a
+// toolkit's reading of the command line.
 std::vector<std::string> processArguments();
 
 // Now, in the user's calendar and time zone, written with a date-format pattern

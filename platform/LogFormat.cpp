@@ -28,11 +28,6 @@ std::string formatLogMessage(LogFormat format, std::span<const LogArgument> argu
             continue;
         }
         const char directive = text[i + 1];
-        if (directive == '%') {
-            out.push_back('%');
-            ++i;
-            continue;
-        }
         const bool wantsText = directive == '@' || directive == 's';
         const bool wantsInteger = directive == 'd';
         if (next < arguments.size()) {

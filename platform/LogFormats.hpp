@@ -1,9 +1,10 @@
 // Every unified-log format of the program, in one closed table. A backend whose
 // log needs its formats as literals at compile time (os_log) maps each row to a
-// literal call; LogFormat knows its row, and the fake platform refuses a format
-// that has none, so a format added in the logic cannot slip past a backend.
+// literal call; a LogFormat that is not a row does not compile, so a format
+// added in the logic cannot slip past a backend.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <string_view>
 
@@ -27,7 +28,18 @@ inline constexpr std::string_view programLogFormats[] = {
 };
 // NOLINTEND(bugprone-suspicious-missing-comma)
 
-inline constexpr std::size_t notAProgramLogFormat = std::size(programLogFormats);
+// The directives every sink fills alike: %s and %@ a text, %d an integer.
+static_assert(std::ranges::all_of(programLogFormats,
+                                  [](std::string_view format) {
+                                      for (auto at = format.find('%'); at != std::string_view::npos;
+                                           at = format.find('%', at + 1)) {
+                                          if (format.substr(at + 1, 1).find_first_of("s@d") != 0) {
+                                              return false;
+                                          }
+                                      }
+                                      return true;
+                                  }),
+              "a format's directives are %s, %@ and %d");
 
 consteval std::size_t programLogFormatRow(std::string_view text) {
     for (std::size_t row = 0; row < std::size(programLogFormats); ++row) {
@@ -35,7 +47,8 @@ consteval std::size_t programLogFormatRow(std::string_view text) {
             return row;
         }
     }
-    return notAProgramLogFormat;
+    // A throw is no constant expression: a text that is no row does not compile.
+    throw "a log format must be a row of programLogFormats";
 }
 
 }  // namespace platform

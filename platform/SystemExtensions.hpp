@@ -62,12 +62,17 @@ struct Error {
 
 class SystemExtensionRequest;
 
+// Every answer comes on the queue the request was made with, one at a time.
 class SystemExtensionRequestDelegate {
   public:
     virtual ~SystemExtensionRequestDelegate() = default;
+    // The request's end: the result exactly as the service gave it, any value.
     virtual void requestDidFinishWithResult(SystemExtensionRequest& request, Result result) = 0;
+    // The request's end: the service's error, its domain, code and text unchanged.
     virtual void requestDidFailWithError(SystemExtensionRequest& request, const Error& error) = 0;
+    // The request waits for the user's approval; an end may follow later.
     virtual void requestNeedsUserApproval(SystemExtensionRequest& request) = 0;
+    // Another version is installed: the service goes on as the answer says.
     virtual ReplacementAction requestActionForReplacingExtension(
         SystemExtensionRequest& request, const ExtensionProperties& existing,
         const ExtensionProperties& replacement) = 0;
@@ -85,12 +90,15 @@ enum class RequestKind { activation, deactivation, properties };
 class SystemExtensionRequest {
   public:
     virtual ~SystemExtensionRequest() = default;
+    // The extension's identifier, as the request was made with it.
     virtual std::string identifier() const = 0;
     // Not owned: the delegate outlives every request it is given (it is the
     // application's delegate).
     virtual void setDelegate(SystemExtensionRequestDelegate* delegate) = 0;
 };
 
+// A request to activate, or to deactivate, the extension, answered on `queue`;
+// nothing happens until it is submitted.
 std::shared_ptr<SystemExtensionRequest> activationRequestForExtension(std::string identifier,
                                                                       DispatchQueue& queue);
 std::shared_ptr<SystemExtensionRequest> deactivationRequestForExtension(std::string identifier,

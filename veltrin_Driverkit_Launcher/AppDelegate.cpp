@@ -72,6 +72,8 @@ void AppDelegate::showStatus(std::string_view text) {
     }
 }
 
+// The timer held before is left running, on purpose: only an approval cancels
+// one (ScenarioTest.TraceOfEverySink/UnexpectedMaxStaysOpen fires both).
 void AppDelegate::scheduleExitTimer() {
     exitTimer = platform::scheduledTimerWithTimeInterval(exitTimerSeconds, *this, false);
 }

@@ -17,13 +17,9 @@ class AppDelegate final : public platform::ApplicationDelegate,
                           public platform::TimerTarget,
                           public platform::SystemExtensionRequestDelegate {
   public:
-    const std::shared_ptr<platform::Window>& window() const { return window_; }
     void setWindow(std::shared_ptr<platform::Window> window) override;
-    const std::shared_ptr<platform::Button>& quitButton() const { return quitButton_; }
     void setQuitButton(std::shared_ptr<platform::Button> button) override;
-    const std::shared_ptr<platform::TextField>& messageBox() const { return messageBox_; }
     void setMessageBox(std::shared_ptr<platform::TextField> field) override;
-    const std::shared_ptr<platform::TextField>& macOSMessageBox() const { return macOSMessageBox_; }
     void setMacOSMessageBox(std::shared_ptr<platform::TextField> field) override;
 
     void loadDriverWithSender(const void* sender) override;
@@ -71,6 +67,10 @@ class AppDelegate final : public platform::ApplicationDelegate,
     void scheduleExitTimer();
     void endWithStatus(int status);
 
+    // Nothing reads it; holding it is its job. The layout connects the window as
+    // it does the other outlets, and outlets are strong: the delegate keeps the
+    // window alive for as long as itself (on macOS CocoaWindow retains the
+    // NSWindow, platform/cocoa/Application.mm).
     std::shared_ptr<platform::Window> window_;
     std::shared_ptr<platform::Button> quitButton_;
     std::shared_ptr<platform::TextField> messageBox_;
@@ -78,7 +78,9 @@ class AppDelegate final : public platform::ApplicationDelegate,
     WaitDeadline waitDeadline_{*this};
 };
 
-// Pause after a request's answer before the exit timer is armed, and the exit timer.
+// Pause after a request's answer before the exit timer is armed, and the exit
+// timer. The pause blocks, on purpose: no other answer, press or timer runs
+// until it is over (ScenarioTest.TraceOfEverySink/ApprovalsThenFailureAndUnexpectedArmNoTimer).
 inline constexpr double settlingPauseSeconds = 1.0;
 inline constexpr double exitTimerSeconds = 5.0;
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,9 +14,19 @@ namespace launcher {
 
 enum class ModeAction { activate, deactivate, activateAndRestart, reportStatus, printHelp };
 
+// A mode's start text, "" for none: a row of programLogFormats, or it does not compile.
+template <std::size_t N>
+consteval std::optional<platform::LogFormat> startText(const char (&text)[N]) {
+    if constexpr (N == 1) {
+        return std::nullopt;
+    } else {
+        return platform::LogFormat(text);
+    }
+}
+
 struct LaunchMode {
     std::string_view flag;
-    platform::LogFormat start;
+    std::optional<platform::LogFormat> start;
     std::string_view help;
     ModeAction action;
     bool takesWait;
@@ -26,7 +37,7 @@ struct LaunchMode {
     }
     // The start text as the status line shows it: without "Start:" and the line feed.
     constexpr std::string_view statusText() const {
-        std::string_view text = start.text();
+        std::string_view text = start->text();
         text.remove_prefix(std::min(text.size(), std::string_view("Start:").size()));
         return text.substr(0, text.size() - (text.ends_with('\n') ? 1 : 0));
     }
@@ -36,19 +47,18 @@ struct LaunchMode {
 inline constexpr LaunchMode launchModes[] = {
 // NOLINTNEXTLINE(cppcoreguidelines-macro-usage)
 #define VELTRIN_LAUNCH_MODE(flag, action, start, takesWait, help) \
-    {flag, start, help, ModeAction::action, takesWait},
+    {flag, startText(start), help, ModeAction::action, takesWait},
 #include "LaunchModes.def"
 #undef VELTRIN_LAUNCH_MODE
 };
 
 static_assert(std::ranges::all_of(launchModes,
                                   [](const LaunchMode& mode) {
-                                      return mode.changesExtension() ==
-                                                 mode.start.text().starts_with("Start:") &&
-                                             (!mode.changesExtension() ||
-                                              mode.start.row() != platform::notAProgramLogFormat);
+                                      return mode.changesExtension() == mode.start.has_value() &&
+                                             (!mode.start ||
+                                              mode.start->text().starts_with("Start:"));
                                   }),
-              "a mode that changes the extension has a start text from programLogFormats");
+              "a mode that changes the extension has a start text, and only such a mode");
 
 // -wait SECONDS: at most a day.
 inline constexpr long longestWait = 86400;

@@ -59,6 +59,8 @@ void AppDelegate::applicationDidFinishLaunching() {
 
     logFileURL = FileURL::fileURLWithPath(platform::homeDirectoryForCurrentUser())
                      .appendingPathComponent(activityLogFileName);
+    // Only reported while the default log type is kept, on purpose (ScenarioTest.
+    // TraceOfEverySink/AfterRebootThenTheLeastResultWithDefaultLogTypeOff).
     if (platform::osLogDefaultTypeEnabled()) {
         const std::string location = logFileURL->absoluteString();
         platform::osLog("file URL = %s", {std::string_view(location)});
@@ -75,8 +77,8 @@ void AppDelegate::applicationDidFinishLaunching() {
         if (boundedWait) {
             platform::setExitStatus(exitStatus::failure);
         }
-        platform::osLog(mode->start);
-        writeLog(mode->start.text());
+        platform::osLog(*mode->start);
+        writeLog(mode->start->text());
         showStatus(mode->statusText());
         platform::sleepForTimeInterval(settlingPauseSeconds);
         if (is(ModeAction::deactivate)) {

@@ -18,6 +18,8 @@ constexpr platform::LogFormat completedText =
 constexpr platform::LogFormat afterRebootLogText =
     "Success:System extension operation will complete after reboot. Please restart your "
     "computer.";
+// The two blanks after "extension" are the status line's own, kept on purpose
+// (ScenarioTest.TraceOfEverySink/AfterRebootThenTheLeastResultWithDefaultLogTypeOff).
 constexpr std::string_view afterRebootStatusText =
     "Success:System extension  operation will complete after reboot. Please restart your "
     "computer.";
@@ -69,7 +71,9 @@ void AppDelegate::requestDidFinishWithResult(platform::SystemExtensionRequest& /
     }
     noteOutcome(exitStatus::failure);
     // exitTimer and boundedWait exist only in a command-line mode. Under -wait an
-    // outcome ends the run even after an approval emptied exitTimer.
+    // outcome ends the run even after an approval emptied exitTimer. The timer
+    // is armed before the pause here and after it for a failure, on purpose: the
+    // exit comes a second earlier (ScenarioTest.TraceOfEverySink/NoOutlets).
     if (exitTimer || boundedWait) {
         scheduleExitTimer();
     }

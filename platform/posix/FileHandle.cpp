@@ -1,8 +1,9 @@
 // The activity log is opened for reading and writing, as an update handle is, so
 // a file that may be written but not read gets no line. O_APPEND means a second
 // writer can never have its bytes overwritten between finding the end and
-// writing there, and the file is never created (no O_CREAT). O_NONBLOCK keeps a FIFO without a
-// reader, or a full pipe, from hanging the main thread: such a line is dropped instead.
+// writing there, and the file is never created (no O_CREAT). A FIFO opened for
+// reading and writing never waits for a reader; O_NONBLOCK keeps one that nobody
+// drains, once full, from hanging the main thread: such a line is dropped instead.
 // A line is whole or absent: when the disk fills up or a file-size limit is
 // reached part way, the part already written is taken back, so that the next
 // line does not start glued to half of this one. Only while the file still

@@ -1,4 +1,4 @@
-// One-shot timers on the Qt main loop. Precise timers, with the interval
+// Timers on the Qt main loop, as NSTimer has them. Precise timers, with the interval
 // rounded up to the next millisecond, so that an exit timer never fires before
 // its time. The backend holds every pending timer itself, because the logic
 // may drop its reference to a timer that must still fire.
@@ -36,7 +36,7 @@ TimerHost* host = nullptr;
 
 class QtTimer final : public Timer {
   public:
-    explicit QtTimer(TimerTarget& target) : target_(&target) {}
+    QtTimer(TimerTarget& target, bool repeats) : target_(&target), repeats_(repeats) {}
 
     void invalidate() override {
         if (host != nullptr && id_ != 0) {
@@ -46,10 +46,12 @@ class QtTimer final : public Timer {
     }
 
     void setId(int id) { id_ = id; }
+    bool repeats() const { return repeats_; }
     void fire() { target_->fireTimer(); }
 
   private:
     TimerTarget* target_;
+    bool repeats_;
     int id_ = 0;
 };
 
@@ -61,7 +63,7 @@ int TimerHost::start(std::chrono::milliseconds interval, std::shared_ptr<QtTimer
     return id;
 }
 
-// Only a pending timer has an id: firing and invalidating set it to 0 at once,
+// Only a pending timer has an id: firing a one-shot timer and invalidating set it to 0,
 // so an id that Qt hands out again never reaches here from an older timer.
 void TimerHost::cancel(int id) {
     const auto found = pending_.find(id);
@@ -87,9 +89,11 @@ void TimerHost::timerEvent(QTimerEvent* event) {
     }
     // Kept alive through the call: fireTimer may invalidate this very timer.
     const std::shared_ptr<QtTimer> timer = found->second;
-    killTimer(id);
-    pending_.erase(found);
-    timer->setId(0);
+    if (!timer->repeats()) {
+        killTimer(id);
+        pending_.erase(found);
+        timer->setId(0);
+    }
     timer->fire();
 }
 
@@ -107,13 +111,12 @@ std::chrono::milliseconds intervalFor(double seconds) {
 
 }  // namespace
 
-// The launcher asks only for one-shot timers.
 std::shared_ptr<Timer> scheduledTimerWithTimeInterval(double seconds, TimerTarget& target,
-                                                      bool /*repeats*/) {
+                                                      bool repeats) {
     if (host == nullptr) {
         host = new TimerHost;
     }
-    auto timer = std::make_shared<QtTimer>(target);
+    auto timer = std::make_shared<QtTimer>(target, repeats);
     timer->setId(host->start(intervalFor(seconds), timer));
     return timer;
 }

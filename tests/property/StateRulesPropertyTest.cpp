@@ -6,7 +6,6 @@
 // VELTRIN_PROPERTY_SEQUENCES=<n> changes how many run.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstdlib>
 #include <map>
 #include <optional>
@@ -14,7 +13,6 @@
 #include <sstream>
 
 #include "fake/FakePlatform.hpp"
-#include "fake/LauncherReset.hpp"
 #include "veltrin_Driverkit_Launcher/LauncherState.hpp"
 
 namespace {
@@ -22,157 +20,12 @@ namespace {
 enum Mode { install, uninstall, installInteractive, installWait, interactive, unsupportedRelease };
 const std::vector<std::string> flags[] = {
     {"-install"}, {"-uninstall"}, {"-installInteractive"}, {"-install", "-wait", "20"}};
-
-// Times in microseconds, the trace's resolution, so that sums compare exactly.
-struct Entry {
-    long long time = 0;
-    std::string sink, what;
-};
-
-Entry parse(const std::string& text) {
-    Entry e;
-    std::istringstream in(text);
-    double seconds = 0;
-    in >> seconds >> e.sink;
-    e.time = std::llround(seconds * 1e6);
-    in.get();
-    std::getline(in, e.what, '\0');
-    return e;
-}
-
-class Rules {
-  public:
-    explicit Rules(Mode mode) : mode_(mode) {}
-
-    std::string check(const fake::Trace& trace, double seconds, int exitStatus) {
-        const long long now = std::llround(seconds * 1e6);
-        for (; seen_ < trace.size(); ++seen_) {
-            entry(trace, seen_);
-        }
-        if (launcher::commandLineMode != (mode_ < interactive) ||
-            launcher::interactiveInstall != (mode_ == installInteractive)) {
-            why_ << "the launch mode changed\n";
-        }
-        if (keepRunning_ && !launcher::keepRunning) {
-            why_ << "keepRunning was cleared\n";
-        }
-        keepRunning_ = launcher::keepRunning;
-        if (approved_ && launcher::exitTimer && !(mode_ == installWait && outcome_)) {
-            why_ << "an exit timer is held after an approval and before any later answer\n";
-        }
-        // Under -wait the status says what has happened so far; otherwise it is 0.
-        if (exitStatus != (mode_ != installWait ? 0 : outcome_ ? *outcome_ : asked_ ? 4 : 1)) {
-            why_ << "exit status " << exitStatus << " does not say what happened\n";
-        }
-        for (const auto& [id, due] : live_) {
-            if (!ended_ && due <= now) {
-                why_ << "timer #" << id << " was due at " << due << " us and did not fire\n";
-            }
-        }
-        return why_.str();
-    }
-    int submitted() const { return submitted_; }
-    // The last run outlasts -wait's deadline, so such a run has ended by then.
-    std::string end() {
-        if (mode_ == installWait && !ended_) {
-            why_ << "-wait outlived its deadline\n";
-        }
-        return why_.str();
-    }
-
-  private:
-    void entry(const fake::Trace& trace, std::size_t k) {
-        const Entry e = parse(trace[k]);
-        const auto fail = [&](const char* what) { why_ << "entry " << k << ": " << what << "\n"; };
-        if (ended_) {
-            fail("comes after the end");
-        }
-        if (e.sink == "Submit") {
-            ++submitted_;
-        } else if (e.sink == "Log" &&
-                   (e.what.starts_with("Success:") || e.what.starts_with("Error:") ||
-                    e.what.starts_with("Info:System") || e.what.starts_with("Info:Replacing"))) {
-            reports(trace, k, e);
-        } else if (e.sink == "Scheduled" && mode_ == installWait && e.what.ends_with(" 20 other")) {
-            deadline_ = std::stoi(e.what.substr(1));
-            live_[deadline_] = e.time + 20'000'000;
-        } else if (e.sink == "Scheduled") {
-            if (mode_ >= interactive || !e.what.ends_with(" 5 app")) {
-                fail("a timer outside a command-line mode, or not a one-shot 5 s exit timer");
-            }
-            live_[std::stoi(e.what.substr(1))] = e.time + 5'000'000;
-            approved_ = false;
-        } else if (e.sink == "Invalidated") {
-            live_.erase(std::stoi(e.what.substr(1)));
-        } else if (e.sink == "Fired") {
-            const auto timer = live_.find(std::stoi(e.what.substr(1)));
-            if (timer == live_.end() || e.time < timer->second) {
-                fail("a timer fired that was not live, or early");
-            } else {
-                live_.erase(timer);
-            }
-        } else if (e.sink == "Terminate") {
-            const bool byTimer = e.what == "app" && k > 0 && parse(trace[k - 1]).sink == "Fired" &&
-                                 !launcher::keepRunning;
-            if (!byTimer && e.what != "quit") {
-                fail("terminate by neither an exit timer while keepRunning is clear nor the user");
-            }
-            if (byTimer && failedInteractive_) {
-                fail("-installInteractive ended by itself after a failure");
-            }
-            const bool deadline = parse(trace[k - 1]).what == "#" + std::to_string(deadline_);
-            if (byTimer && mode_ == installWait && deadline == outcome_.has_value()) {
-                fail("an exit timer ended -wait before its outcome, or its deadline after it");
-            }
-            ended_ = true;
-        }
-    }
-
-    // Each answer's three reports, together at one moment, in their order.
-    void reports(const fake::Trace& trace, std::size_t k, const Entry& log) {
-        const bool completion = log.what.starts_with("Success:");
-        std::vector<std::string> order =
-            completion ? std::vector<std::string>{"Log", "Status", "ActivityLog"}
-                       : std::vector<std::string>{"ActivityLog", "Log", "Status"};
-        if (mode_ == unsupportedRelease) {  // no log location on a release not served
-            std::erase(order, "ActivityLog");
-        }
-        const std::size_t first = order[0] == "Log" ? k : k - 1;
-        for (std::size_t j = 0; j < order.size(); ++j) {
-            const Entry report = first + j < trace.size() ? parse(trace[first + j]) : Entry{};
-            if (report.sink != order[j] || report.time != log.time) {
-                why_ << "entry " << k << ": the three reports are not together in their order\n";
-                break;
-            }
-        }
-        approved_ = approved_ || log.what.starts_with("Info:System");
-        asked_ = asked_ || (!outcome_ && log.what.starts_with("Info:System"));
-        if (log.what.starts_with("Success:") || log.what.starts_with("Error:")) {
-            outcome_ = log.what.find("reboot") != std::string::npos ? 3
-                       : log.what.starts_with("Success:")           ? 0
-                                                                    : 1;
-        }
-        failedInteractive_ =
-            failedInteractive_ || (mode_ == installInteractive && log.what.starts_with("Error:"));
-    }
-
-    Mode mode_;
-    std::size_t seen_ = 0;
-    int submitted_ = 0;
-    bool keepRunning_ = false, approved_ = false, failedInteractive_ = false, ended_ = false;
-    bool asked_ = false;             // approval asked before any outcome
-    std::optional<int> outcome_;     // -wait's status of the latest outcome
-    int deadline_ = 0;               // -wait's deadline timer
-    std::map<int, long long> live_;  // timer id, when due
-    std::ostringstream why_;
-};
+constexpr std::int64_t second = 1'000'000'000;
 
 std::string runSequence(std::uint64_t seed) {
     std::mt19937_64 rng(seed);
     const auto below = [&rng](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
     const auto mode = static_cast<Mode>(seed % 6);
-    const char* const texts[] = {"", "%@ %d %n", "1.0\n\xC3\xA9", "2.10.3"};
-    fake::resetLauncherState();
     fake::FakePlatform fake;
     fake.createActivityLog();
     if (mode == unsupportedRelease) {
@@ -182,39 +35,118 @@ std::string runSequence(std::uint64_t seed) {
     const int flag = mode == unsupportedRelease ? below(4) : mode;
     const bool flagged = mode == unsupportedRelease ? flag < 3 : mode < interactive;
     fake.launch(flagged ? flags[flag] : std::vector<std::string>{});
-    Rules rules(mode);
-    std::string why = rules.check(fake.trace(), fake.now(), fake.exitStatus);
-    for (int step = 0, length = 5 + below(36); step <= length && why.empty(); ++step) {
+
+    // What the rules know of the run so far.
+    std::size_t seen = 0;
+    int submitted = 0, deadline = 0;
+    bool keepRunning = false, approved = false, failedInteractive = false, ended = false;
+    bool asked = false;                // approval asked before any outcome
+    std::optional<int> outcome;        // -wait's status of the latest outcome
+    std::map<int, std::int64_t> live;  // timer id, when due
+    std::ostringstream why;
+    const auto rule = [&why](bool holds, const std::string& broken) {
+        why << (holds ? "" : broken + "\n");
+    };
+    const auto check = [&] {
+        const fake::Trace& trace = fake.trace();
+        for (; seen < trace.size(); ++seen) {
+            const fake::Entry& e = trace[seen];
+            const std::string at = "entry " + std::to_string(seen) + ": ";
+            const int timer = e.what.starts_with('#') ? std::stoi(e.what.substr(1)) : 0;
+            const std::string& log = e.what;
+            rule(!ended, at + "comes after the end");
+            submitted += e.sink == "Submit" ? 1 : 0;
+            if (e.sink == "Log" && (log.starts_with("Success:") || log.starts_with("Error:") ||
+                                    log.starts_with("Info:System") || log.starts_with("Info:R"))) {
+                // Each answer's three reports, together at one moment, in their order.
+                const bool completion = log.starts_with("Success:");
+                std::vector<std::string> order{"ActivityLog", "Log", "Status", "ActivityLog"};
+                order.erase(order.begin() + (completion ? 0 : 3));
+                if (mode == unsupportedRelease) {  // no log location on a release not served
+                    std::erase(order, "ActivityLog");
+                }
+                for (std::size_t j = 0, first = order[0] == "Log" ? seen : seen - 1;
+                     j < order.size(); ++j) {
+                    rule(first + j < trace.size() && trace[first + j].sink == order[j] &&
+                             trace[first + j].ns == e.ns,
+                         at + "the three reports are not together in their order");
+                }
+                approved = approved || log.starts_with("Info:System");
+                asked = asked || (!outcome && log.starts_with("Info:System"));
+                if (completion || log.starts_with("Error:")) {
+                    outcome = log.find("reboot") != std::string::npos ? 3 : completion ? 0 : 1;
+                }
+                failedInteractive =
+                    failedInteractive || (mode == installInteractive && log.starts_with("Error:"));
+            } else if (e.sink == "Scheduled" && mode == installWait && log.ends_with(" 20 other")) {
+                deadline = timer;
+                live[timer] = e.ns + 20 * second;
+            } else if (e.sink == "Scheduled") {
+                rule(mode < interactive && log.ends_with(" 5 app"),
+                     at + "a timer outside a command-line mode, or not a one-shot 5 s exit timer");
+                live[timer] = e.ns + 5 * second;
+                approved = false;
+            } else if (e.sink == "Invalidated" || e.sink == "Fired") {
+                rule(e.sink == "Invalidated" || (live.contains(timer) && e.ns >= live[timer]),
+                     at + "a timer fired that was not live, or early");
+                live.erase(timer);
+            } else if (e.sink == "Terminate") {
+                const fake::Entry& before = trace.at(seen - 1);
+                const bool byTimer =
+                    log == "app" && before.sink == "Fired" && !launcher::keepRunning;
+                rule(byTimer || log == "quit", at + "terminate by neither an exit timer while "
+                                                    "keepRunning is clear nor the user");
+                rule(!byTimer || !failedInteractive,
+                     at + "-installInteractive ended by itself after a failure");
+                rule(!byTimer || mode != installWait ||
+                         (before.what == "#" + std::to_string(deadline)) != outcome.has_value(),
+                     at + "an exit timer ended -wait before its outcome, or its deadline after it");
+                ended = true;
+            }
+        }
+        rule(launcher::commandLineMode == (mode < interactive) &&
+                 launcher::interactiveInstall == (mode == installInteractive),
+             "the launch mode changed");
+        rule(!keepRunning || launcher::keepRunning, "keepRunning was cleared");
+        keepRunning = launcher::keepRunning;
+        rule(!approved || !launcher::exitTimer || (mode == installWait && outcome),
+             "an exit timer is held after an approval and before any later answer");
+        // Under -wait the status says what has happened so far; otherwise it is 0.
+        rule(fake.exitStatus == (mode != installWait ? 0
+                                 : outcome           ? *outcome
+                                 : asked             ? 4
+                                                     : 1),
+             "exit status " + std::to_string(fake.exitStatus) + " does not say what happened");
+        for (const auto& [id, due] : live) {
+            rule(ended || due > fake.nowNs, "timer #" + std::to_string(id) + " did not fire");
+        }
+    };
+
+    const char* const texts[] = {"", "%@%d%n", "1.0\xC3\xA9", "2.10.3"};  // play's words
+    check();
+    for (int step = 0, length = 5 + below(36); step <= length && why.str().empty(); ++step) {
         const int roll = below(100);
-        const auto request = static_cast<std::size_t>(below(std::max(rules.submitted(), 1)));
-        if (step == length || roll < 40 || (roll < 80 && rules.submitted() == 0)) {
+        const std::string request = "@" + std::to_string(below(std::max(submitted, 1)));
+        const std::string text = texts[below(4)];
+        if (step == length || roll < 40 || (roll < 80 && submitted == 0)) {
             // Often on a quarter second, so that timers, pauses and runs meet; the
             // last run outlasts every timer.
             fake.runFor(step == length ? 30.0 : below(2) ? 0.25 * below(25) : below(12'000) / 1e3);
-        } else if (roll < 55) {
-            fake.answerFinished(request,
-                                below(3) ? below(4) - 1 : static_cast<std::int64_t>(rng()));
-        } else if (roll < 65) {
-            fake.answerFailed(request, texts[below(4)]);
-        } else if (roll < 73) {
-            fake.answerNeedsApproval(request);
-        } else if (roll < 80) {
-            fake.answerReplacement(request, texts[below(4)], texts[below(4)]);
-        } else if (roll < 98) {
-            roll < 90 ? fake.pressLoadButton() : fake.pressDisableButton();
         } else {
-            fake.userQuits();
+            const auto result = below(3) ? below(4) - 1 : static_cast<std::int64_t>(rng());
+            fake.play(roll < 55   ? "r" + std::to_string(result) + request
+                      : roll < 65 ? "fail" + request + ":" + text
+                      : roll < 73 ? "approve" + request
+                      : roll < 80 ? "swap" + request + ":" + text + ":" + texts[below(4)]
+                      : roll < 90 ? "load"
+                      : roll < 98 ? "disable"
+                                  : "quit");
         }
-        why = rules.check(fake.trace(), fake.now(), fake.exitStatus);
+        check();
     }
-    if (why.empty()) {
-        why = rules.end();
-    }
-    if (!why.empty()) {
-        why += "trace:\n" + fake::lines(fake.trace());
-    }
-    fake::resetLauncherState();
-    return why;
+    // The last run outlasts -wait's deadline, so such a run has ended by then.
+    rule(mode != installWait || ended, "-wait outlived its deadline");
+    return why.str().empty() ? "" : why.str() + "trace:\n" + fake::lines(fake.trace());
 }
 
 std::uint64_t fromEnvironment(const char* name, std::uint64_t otherwise) {

@@ -1,42 +1,19 @@
-// The small pieces on their own: the log formatter, the file URL, the argument
-// report, the command line, -status's report and the README's reference.
+// The small pieces on their own: the file URL, the argument report, -status's
+// report and the README's reference. (The log formatter and the command line:
+// the fuzzers' properties, and the scenarios.)
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "LauncherTest.hpp"
-#include "platform/UnifiedLog.hpp"
 #include "veltrin_Driverkit_Launcher/ArgumentReport.hpp"
 #include "veltrin_Driverkit_Launcher/FailureAdvice.hpp"
 #include "veltrin_Driverkit_Launcher/FileURL.hpp"
+#include "veltrin_Driverkit_Launcher/StatusReport.hpp"
 
 namespace {
-
-using std::int64_t;
-using Args = std::vector<platform::LogArgument>;
-
-struct Formatted {
-    platform::LogFormat format;
-    Args arguments;
-    std::string text;
-};
-
-// %% is a percent sign; a directive without its argument, or of another type,
-// stays as written. (Every report's own directives, all 64 bits of %d and
-// arguments never read as formats: the scenario and hostile-text tests.)
-TEST(FormatLogMessage, FillsItsOwnDirectivesOnly) {
-    for (const Formatted& row :
-         std::vector<Formatted>{{"100%% %%d %%%d", {int64_t{1}}, "100% %d %1"},
-                                {"%@ and %@", {"one"}, "one and %@"},
-                                {"%d", {"text"}, "%d"},
-                                {"%@", {int64_t{5}}, "%@"},
-                                {"%x %n %ld 50%", {int64_t{1}, "t"}, "%x %n %ld 50%"}}) {
-        EXPECT_EQ(platform::formatLogMessage(row.format, row.arguments), row.text) << row.text;
-    }
-}
 
 TEST(FileURL, PercentEncodesWhatAPathMayNotHoldAndJoinsWithOneSlash) {
     using launcher::FileURL;
@@ -64,51 +41,17 @@ TEST(ArgumentReport, QuotesEachArgumentAndEscapesWhatMustNotShow) {
               "\"\\x{F4}\\x{90}\\x{80}\\x{80}\", \"\\x{80}z\"]\n");
 }
 
-// The first listed flag present wins, exactly spelt, anywhere, the program path
-// included; -wait takes whole seconds and goes with -install and -uninstall only.
-TEST(ReadCommandLine, TheFirstListedFlagWinsAndWaitTakesWholeSeconds) {
-    struct Row {
-        std::vector<std::string> arguments;
-        std::string_view flag;  // empty: interactive use
-        long wait = 0;          // -1: a usage error
-    };
-    const std::vector<Row> rows{
-        {{"p", "-uninstall", "-install"}, "-install"},
-        {{"p", "-installInteractive", "-uninstall"}, "-uninstall"},
-        {{"p", "x", "-installInteractive", "y"}, "-installInteractive"},
-        {{"-help", "-status"}, "-status"},
-        {{}, ""},
-        {{"p", "-Install", "--install", "-install ", "install", "-install=1", "-uninstal",
-          "-installinteractive", "-Status", std::string("-install\0", 9)},
-         ""},
-        {{"p", "-wait", "86400", "-uninstall"}, "-uninstall", 86400},
-        {{"p", "-install", "-wait", "1", "-wait", "x"}, "-install", 1},
-        {{"p", "-install", "-wait"}, "-install", -1},
-        {{"p", "-installInteractive", "-wait", "5"}, "-installInteractive", -1},
-        {{"p", "-status", "-wait", "5"}, "-status", -1},
-        {{"p", "-wait", "5"}, "", -1},
-    };
-    for (const auto& [arguments, flag, wait] : rows) {
-        const launcher::CommandLine line = launcher::readCommandLine(arguments);
-        EXPECT_EQ(line.mode != nullptr ? line.mode->flag : "", flag) << arguments.size();
-        EXPECT_EQ(line.usageError.empty() ? line.waitSeconds : -1, wait) << flag;
-    }
-    for (const char* seconds :
-         {"0", "86401", "-5", "+5", " 5", "5s", "", "1e3", "99999999999999999999"}) {
-        EXPECT_NE(launcher::readCommandLine({"-install", "-wait", seconds}).usageError, "")
-            << seconds;
-    }
-}
-
 // A line per version in the service's order; the first state present of enabled,
 // restart (uninstalling, disabled) and approval decides the status.
 TEST(StatusReport, OneLinePerVersionAndTheFirstStatePresentDecides) {
     using launcher::statusReport;
     for (const auto& [states, status] : std::vector<std::pair<std::string, int>>{
-             {"", 6}, {"a", 4}, {"d", 3}, {"au", 3}, {"ue", 0}, {"ade", 0}}) {
-        EXPECT_EQ(statusReport("i", LauncherTest::versions(states)).exitStatus, status) << states;
+             {"", 6}, {"a", 4}, {"d", 3}, {"au", 3}, {"ue", 0}, {"ed", 0}, {"ade", 0}}) {
+        EXPECT_EQ(statusReport("i", fake::versions(LauncherTest::dext(), states)).exitStatus,
+                  status)
+            << states;
     }
-    std::vector<platform::ExtensionProperties> all = LauncherTest::versions("ed");
+    std::vector<platform::ExtensionProperties> all = fake::versions(LauncherTest::dext(), "ed");
     all[0].isAwaitingUserApproval = all[0].isUninstalling = true;
     EXPECT_EQ(statusReport("i", all).lines, LauncherTest::dext() + " 1.1 (1) uninstalling\n" +
                                                 LauncherTest::dext() + " 1.2 (2) disabled\n");

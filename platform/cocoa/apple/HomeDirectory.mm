@@ -12,7 +12,7 @@ std::string homeDirectoryForCurrentUser() {
     @autoreleasepool {
         NSString* home = [[[NSFileManager defaultManager] homeDirectoryForCurrentUser] path];
         const char* bytes = home != nil ? [home UTF8String] : nullptr;
-        return bytes != nullptr ? std::string(bytes) : std::string();
+        return bytes != nullptr && bytes[0] == '/' ? std::string(bytes) : std::string("/");
     }
 }
 
