@@ -4,7 +4,7 @@
 # (CMake sets it); VELTRIN_E2E_APP names the GNUstep build instead of the Qt one,
 # which then runs on a private Xvfb. By hand: ctest -R Class.Case -V shows the
 # command and its environment; VELTRIN_E2E_KEEP=1 keeps every scratch directory.
-import ast, calendar, codecs, contextlib, os, re, shutil, signal, socket, sys, tempfile, threading, time, unittest
+import ast, calendar, contextlib, os, re, shutil, signal, socket, sys, tempfile, threading, time, unittest
 from signal import SIGHUP, SIGINT, SIGKILL, SIGTERM  # noqa: F401 (for the cases)
 
 E = os.environ
@@ -32,7 +32,7 @@ ARGS = 'Info:Command arguments='
 # Anything that could lead a child to the user's display, session, home or the
 # machine's real system bus stays behind.
 DROPPED = re.compile('DISPLAY|WAYLAND_DISPLAY|DBUS_.*|HOME|XAUTHORITY|SESSION_MANAGER|DESKTOP_SESSION|'
-                     'XDG_.*|QT_.*|VELTRIN_E2E_.*')
+                     'XDG_.*|QT_.*|TMPDIR|VELTRIN_E2E_.*')
 XDG = {'XDG_STATE_HOME': 'state', 'XDG_CONFIG_HOME': 'config', 'XDG_CACHE_HOME': 'cache',
        'XDG_DATA_HOME': 'data', 'XDG_RUNTIME_DIR': 'runtime'}
 TOOLS = {'PATH': E.get('PATH', '/usr/bin:/bin')}
@@ -91,16 +91,11 @@ class Child:
         threading.Thread(target=self._wait, daemon=True).start()
 
     def _read(self, fd):
-        decoder = codecs.getincrementaldecoder('utf-8')('replace')
-        while chunk := os.read(fd, 65536):
-            with self.cv:
-                for piece in re.findall('[^\n]*\n|[^\n]+', decoder.decode(chunk)):
-                    if self.lines and not self.lines[-1][0].endswith('\n'):
-                        self.lines[-1][0] += piece
-                    else:
-                        self.lines.append([piece, time.monotonic()])
-                self.cv.notify_all()
-        os.close(fd)
+        with open(fd, 'rb') as out:
+            for line in out:  # a line as soon as its line feed comes, the last one also without
+                with self.cv:
+                    self.lines.append([line.decode(errors='replace'), time.monotonic()])
+                    self.cv.notify_all()
         with self.cv:
             self.closed = True
             self.cv.notify_all()
@@ -192,26 +187,18 @@ class Bus:
         return ''
 
 
-# A system bus that takes every connection and never says a word, as a hung bus
-# daemon would: a client waits for the answer to its first greeting for good.
+# A system bus that never says a word, as a hung bus daemon would: it listens and
+# accepts no one, so a client's greeting waits in the socket for good.
 class SilentBus:
     def __init__(self, root):
-        self.path = root + '/silent-bus'
-        self.address, self.clients, self.server = 'unix:path=' + self.path, [], socket.socket(socket.AF_UNIX)
+        self.path, self.server = root + '/silent-bus', socket.socket(socket.AF_UNIX)
+        self.address = 'unix:path=' + self.path
         self.server.bind(self.path)
-        self.server.listen()
+        self.server.listen(8)
         self.inode = os.stat(self.path).st_ino
-        threading.Thread(target=self._take, daemon=True).start()
-
-    def _take(self):
-        with contextlib.suppress(OSError):
-            while True:
-                self.clients.append(self.server.accept()[0])
 
     def close(self):
         self.server.close()
-        for client in self.clients:
-            client.close()
 
     def confirm(self):  # '' while the socket at its address is still this bus's own, listening
         with contextlib.suppress(OSError):
@@ -256,7 +243,7 @@ class E2eTest(unittest.TestCase):
         self.addCleanup(self.remove_scratch)
         self.home, self.launches, self.silent = self.root + '/home', 0, None
         self.log = self.home + '/veltrinLogFile.txt'
-        for sub in ['home', *XDG.values()]:
+        for sub in ['home', 'tmp', *XDG.values()]:
             os.mkdir(f'{self.root}/{sub}', 0o700)
 
     def remove_scratch(self):
@@ -269,17 +256,17 @@ class E2eTest(unittest.TestCase):
                     with contextlib.suppress(OSError):
                         os.kill(int(pid), SIGKILL)
         result = self._outcome.result
-        if not E.get('VELTRIN_E2E_KEEP') and all(getattr(test, 'test_case', test) is not self
-                                                 for test, _ in result.failures + result.errors):
-            shutil.rmtree(self.root, True)
-        else:
+        if E.get('VELTRIN_E2E_KEEP') or any(getattr(test, 'test_case', test) is self
+                                            for test, _ in result.failures + result.errors):
             print('scratch directory kept, with every child\'s standard error:', self.root, file=sys.stderr)
+        else:
+            shutil.rmtree(self.root, True)
 
-    # HOME, XDG_* and the system bus pointed into the scratch directory, offscreen Qt,
-    # no display, no session bus; then `changes` (None: unset).
+    # HOME, TMPDIR, XDG_* and the system bus pointed into the scratch directory,
+    # offscreen Qt, no display, no session bus; then `changes` (None: unset).
     def env(self, **changes):
         env = {k: v for k, v in E.items() if not DROPPED.fullmatch(k)}
-        env.update({k: f'{self.root}/{sub}' for k, sub in XDG.items()}, HOME=self.home,
+        env.update({k: f'{self.root}/{sub}' for k, sub in XDG.items()}, HOME=self.home, TMPDIR=self.root + '/tmp',
                    QT_QPA_PLATFORM='offscreen', DBUS_SYSTEM_BUS_ADDRESS=self.bus.address)
         # GNUstep keeps its defaults and every user folder (Library, where it lists the
         # applications it finds) in the scratch directory: it takes the user's home from

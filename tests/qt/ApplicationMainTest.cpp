@@ -1,11 +1,15 @@
 // applicationMain as the launcher gets it, with a scripted delegate: every way
 // out tells the delegate once and returns 0, work posted after the end is
-// dropped, and the arguments are the command line as given. One application per
-// process: ctest runs each case in a process of its own.
+// dropped, the arguments are the command line as given, and Qt's runtime
+// directory is a private one. One application per process: ctest runs each case
+// in a process of its own.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QWidget>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <thread>
@@ -51,6 +55,15 @@ struct WayOut {
 class ApplicationMain : public ::testing::TestWithParam<WayOut> {};
 
 TEST_P(ApplicationMain, EndsOnceWithStatusZeroAndKeepsTheArgumentsAsGiven) {
+    // Where the runtime directory would be, one that everyone may write to.
+    char temporary[] = "/tmp/veltrin-qt-test-XXXXXX";
+    ASSERT_NE(::mkdtemp(temporary), nullptr);
+    const std::string taken =
+        std::string(temporary) + "/veltrin-runtime-" + std::to_string(::geteuid());
+    ASSERT_EQ(::mkdir(taken.c_str(), 0700) | ::chmod(taken.c_str(), 0777), 0);
+    ::setenv("TMPDIR", temporary, 1);
+    ::unsetenv("XDG_RUNTIME_DIR");
+
     std::vector<std::string> arguments = GetParam().arguments;
     std::vector<char*> argv;
     for (std::string& argument : arguments) {
@@ -74,6 +87,16 @@ TEST_P(ApplicationMain, EndsOnceWithStatusZeroAndKeepsTheArgumentsAsGiven) {
         platform::dispatchAsync(platform::mainQueue(), [] { events += "late;"; });
     }).join();
     EXPECT_EQ(events, GetParam().events);
+
+    const std::string runtime =
+        std::getenv("XDG_RUNTIME_DIR") ? std::getenv("XDG_RUNTIME_DIR") : "";
+    struct stat made {};
+    EXPECT_TRUE(runtime.starts_with(taken + "-") && ::lstat(runtime.c_str(), &made) == 0 &&
+                (made.st_mode & 0777) == 0700)
+        << runtime;
+    ::rmdir(runtime.c_str());
+    ::rmdir(taken.c_str());
+    ::rmdir(temporary);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -1,6 +1,6 @@
-// Timers, the main queue and the pause on the real Qt loop, and the main of
-// the Qt backend tests. Short real timers
-// of a few milliseconds; only lower bounds of time are asserted.
+// Timers, the main queue and the pause on the real Qt loop, and the main of the
+// Qt backend tests. Short real timers of a few milliseconds: the earliest moment
+// is asserted exactly, the latest only with a margin a busy machine keeps.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -33,7 +33,6 @@ struct RecordingTarget final : platform::TimerTarget {
     std::function<void()> onFire;
 };
 
-// Runs the loop for a while, so that whatever is due has its chance to run.
 void runLoopFor(int milliseconds) {
     QEventLoop loop;
     QTimer::singleShot(milliseconds, Qt::PreciseTimer, &loop, &QEventLoop::quit);
@@ -45,7 +44,7 @@ void runLoopFor(int milliseconds) {
 TEST(Timers, FireOnceNeverEarlyAndInvalidateStopsOnlyTheirOwn) {
     // Under a millisecond, and just short of the next one: an interval rounded down
     // fires at once or almost a millisecond early, which even a busy machine shows.
-    for (const double seconds : {0.0009, 0.0015, 0.0019, 0.004, 0.0201}) {
+    for (const double seconds : {0.0009, 0.0019, 0.0201}) {
         RecordingTarget target;
         platform::scheduledTimerWithTimeInterval(seconds, target, false);
         runLoopFor(static_cast<int>(seconds * 1000) + 30);
@@ -63,38 +62,36 @@ TEST(Timers, FireOnceNeverEarlyAndInvalidateStopsOnlyTheirOwn) {
     first->invalidate();
     first->invalidate();
     runLoopFor(30);
-    EXPECT_EQ(cancelled.firedAfter.size(), 0u);
-    EXPECT_EQ(kept.firedAfter.size(), 1u);
-    EXPECT_EQ(selfInvalidating.firedAfter.size(), 1u);
+    EXPECT_EQ((std::vector{cancelled.firedAfter.size(), kept.firedAfter.size(),
+                           selfInvalidating.firedAfter.size()}),
+              (std::vector<std::size_t>{0, 1, 1}));
 }
 
-// The pause blocks the main thread: neither posted work nor a due timer runs
-// before it ends. A hang here is caught by the test's time limit.
-TEST(MainQueue, WorkFromManyThreadsRunsOnTheMainThreadInOrderButNotDuringAPause) {
-    constexpr int threads = 4;
+// Work from other threads runs on the main thread in the order each thread
+// posted it; the pause blocks that thread: neither posted work nor a due timer
+// runs before it ends.
+TEST(MainQueue, WorkFromOtherThreadsRunsOnTheMainThreadInOrderButNotDuringAPause) {
     constexpr int perThread = 500;
-    std::vector<std::vector<int>> seen(threads);
+    std::vector<std::vector<int>> seen(2);
     int offMainThread = 0;
     const auto mainThread = std::this_thread::get_id();
-    std::vector<std::thread> posters;
-    for (int t = 0; t < threads; ++t) {
-        posters.emplace_back([&, t] {
-            for (int i = 0; i < perThread; ++i) {
-                platform::dispatchAsync(platform::mainQueue(), [&, t, i] {
-                    offMainThread += std::this_thread::get_id() != mainThread ? 1 : 0;
-                    seen[static_cast<std::size_t>(t)].push_back(i);
-                });
-            }
-        });
-    }
-    for (auto& poster : posters) {
-        poster.join();
-    }
+    auto post = [&](std::size_t t) {
+        for (int i = 0; i < perThread; ++i) {
+            platform::dispatchAsync(platform::mainQueue(), [&, t, i] {
+                offMainThread += std::this_thread::get_id() != mainThread ? 1 : 0;
+                seen[t].push_back(i);
+            });
+        }
+    };
+    std::thread first(post, 0);
+    std::thread second(post, 1);
+    first.join();
+    second.join();
     RecordingTarget target;
     platform::scheduledTimerWithTimeInterval(0.001, target, false);
     platform::sleepForTimeInterval(0.02);
     EXPECT_GE(target.clock.nsecsElapsed(), 20'000'000);
-    EXPECT_EQ(seen, std::vector<std::vector<int>>(threads));
+    EXPECT_EQ(seen, std::vector<std::vector<int>>(2));
     EXPECT_TRUE(target.firedAfter.empty());
 
     runLoopFor(10);
@@ -102,7 +99,7 @@ TEST(MainQueue, WorkFromManyThreadsRunsOnTheMainThreadInOrderButNotDuringAPause)
     EXPECT_EQ(offMainThread, 0);
     std::vector<int> inOrder(perThread);
     std::iota(inOrder.begin(), inOrder.end(), 0);
-    EXPECT_EQ(seen, std::vector<std::vector<int>>(threads, inOrder));
+    EXPECT_EQ(seen, std::vector<std::vector<int>>(2, inOrder));
 }
 
 // The carriage return is the Return key alone, not the keypad's Enter.
@@ -122,8 +119,8 @@ TEST(QuitButton, CarriageReturnBindsTheReturnKeyOnly) {
 }  // namespace
 
 // One QApplication for the whole run, on the offscreen platform, and a system
-// bus that cannot be the machine's: a restart request made by any test goes
-// nowhere. No test here runs applicationMain, so there is no layout delegate.
+// bus that cannot be the machine's. No test here runs applicationMain, so there
+// is no layout delegate.
 std::unique_ptr<platform::ApplicationDelegate> platform::instantiateLayoutDelegate() {
     return nullptr;
 }
