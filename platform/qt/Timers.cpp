@@ -64,33 +64,26 @@ int TimerHost::start(std::chrono::milliseconds interval, std::shared_ptr<QtTimer
 // Only a pending timer has an id: firing and invalidating set it to 0 at once,
 // so an id that Qt hands out again never reaches here from an older timer.
 void TimerHost::cancel(int id) {
-    const auto found = pending_.find(id);
-    if (found != pending_.end()) {
-        killTimer(id);
-        pending_.erase(found);
-    }
+    killTimer(id);
+    pending_.erase(id);
 }
 
 void TimerHost::cancelAll() {
-    for (const auto& entry : pending_) {
-        killTimer(entry.first);
+    for (const auto& [id, timer] : pending_) {
+        killTimer(id);
+        timer->setId(0);
     }
     pending_.clear();
 }
 
+// Held through the call: fireTimer may invalidate this very timer.
 void TimerHost::timerEvent(QTimerEvent* event) {
-    const int id = event->timerId();
-    const auto found = pending_.find(id);
-    if (found == pending_.end()) {
-        killTimer(id);
-        return;
+    killTimer(event->timerId());
+    const auto fired = pending_.extract(event->timerId());
+    if (!fired.empty()) {
+        fired.mapped()->setId(0);
+        fired.mapped()->fire();
     }
-    // Kept alive through the call: fireTimer may invalidate this very timer.
-    const std::shared_ptr<QtTimer> timer = found->second;
-    killTimer(id);
-    pending_.erase(found);
-    timer->setId(0);
-    timer->fire();
 }
 
 std::chrono::milliseconds intervalFor(double seconds) {

@@ -13,11 +13,6 @@ def approve_after_a_while(case):  # the user takes a while: the launch timer mus
     return completed
 
 
-def older_version_in_use(case):  # an earlier install of 0.9.1 (7), approved, in use
-    write(case.root + '/state/veltrin-sysext/state', 'veltrin-sysext-state 1\nrelease 14.0.0\ndeveloper off\n'
-          f'extension {DEXT} 0.9.1 7 activated enabled\napproved {DEXT}\nbusy {DEXT}\nend\n')
-
-
 def hold_state_lock(case):  # as a sysextctl stopped in the middle of a change would
     os.makedirs(case.root + '/state/veltrin-sysext', 0o700)
     lock = os.open(case.root + '/state/veltrin-sysext/state.lock', os.O_RDWR | os.O_CREAT, 0o600)
@@ -25,38 +20,28 @@ def hold_state_lock(case):  # as a sysextctl stopped in the middle of a change w
     fcntl.flock(lock, fcntl.LOCK_EX)
 
 
-def deny(case):
-    case.control('policy', DEXT, 'deny')
-
-
-def deny_on_a_silent_bus(case):
-    deny(case)
-    return {'DBUS_SYSTEM_BUS_ADDRESS': case.silent_bus()}
-
-
 def home_not_utf8(case):
     case.log = write(case.home + '\udcff/veltrinLogFile.txt', '')
     return {'HOME': case.home + '\udcff'}
 
 
-def log_near_a_size_limit(case):
-    write(case.log, 'x' * 4096)
-
-
-# One row per run, against both builds. The launcher runs until the first sign
-# named in `until` (a line on standard output or error, a text in the log), then
-# `then` runs (it returns the moment the run's end is counted from). A run with
-# `ends` ends by itself with status 0 about 6 s (the pause and the exit timer;
-# generous bounds, the machine is shared) after that moment or its start, the
-# release line at once and the report after the 1 s pause; any other survives each
-# of `signals` and stays open `open_for` seconds after its start, then ends at once
-# on SIGTERM, with status 0. Standard output is `out` (default: the release line
-# and the report), the log holds `log` (texts, or the exact bytes), standard error
-# holds `err` (None: nothing), and the logind stand-in got the calls `restart`.
-def endure(self, flags=(), env=None, prefix=(), prepare=None, until='out:[', then=None, ends=False, signals=(),
-           open_for=0, out=None, log=(), err='', restart=(), utc_offset=None, qt_only=False):
+# One row per run, against both builds: `prepare` (a function of the case, which
+# may return changes of the environment) or sysextctl `control` first; the run
+# goes on until the sign in `until` (a line on standard output or error, a text in
+# the log), then `then` (which returns the moment the run's end is counted from).
+# A run that `ends` ends by itself with status 0 about 6 s (the pause and the exit
+# timer; generous bounds on a shared machine) after that moment or its start, the
+# release line at once and the report after the 1 s pause. Any other survives each
+# of `signals`, stays open `open_for` seconds after its start, then ends at once on
+# SIGTERM, with status 0. Standard output is `out` (default: the release line and
+# the report), the log holds `log` (texts, or the exact bytes), standard error holds
+# `err` (None: nothing), and the logind stand-in got the calls `restart`.
+def endure(self, flags=(), env=None, prefix=(), prepare=None, control=(), until='out:[', then=None, ends=False,
+           signals=(), open_for=0, out=None, log=(), err='', restart=(), utc_offset=None, qt_only=False):
     if qt_only and GNUSTEP:
         self.skipTest('a Qt platform plugin')
+    if control:
+        self.control(*control)
     changes = {**(env or {}), **((prepare and prepare(self)) or {})}
     if not os.path.exists(self.log):
         write(self.log, '')
@@ -78,8 +63,7 @@ def endure(self, flags=(), env=None, prefix=(), prepare=None, until='out:[', the
         release, args, end = (at - child.started for at in [child.lines[0][1], child.lines[1][1], child.ended])
         print(f'[ timing   ] exit {child.ended - counted:.3f} s after the {"completion" if then else "start"}')
         self.assertTrue(5.5 <= child.ended - counted <= 8.0 and release < 1.5 and 0.9 <= args - release and
-                        args < min(3.5, end - 2), f'release line at {release:.2f} s, report at {args:.2f} s, '
-                        f'exit at {end:.2f} s')
+                        args < min(3.5, end - 2), f'release line {release:.2f} s, report {args:.2f} s, exit {end:.2f} s')
     else:
         self.assertIsNone(child.wait(max(0.5, child.started + open_for - time.monotonic())), 'ended by itself')
         child.signal(SIGTERM)
@@ -93,23 +77,25 @@ def endure(self, flags=(), env=None, prefix=(), prepare=None, until='out:[', the
     self.assertEqual(self.bus.calls(), list(restart))
 
 
-UNINSTALLED = [START['-uninstall'], ARGS, FAILURE + NOT_INSTALLED]
+INSTALL, UNINSTALL, INTERACTIVE = (START[flag] for flag in ('-install', '-uninstall', '-installInteractive'))
 COMMAND_LINE = {
     'InstallWaitsForApprovalAndEndsAbout6sAfterCompletion': dict(
         flags=['-install'], until='log:' + APPROVAL, then=approve_after_a_while, ends=True,
-        log=[START['-install'], ARGS, APPROVAL, SUCCESS]),
+        log=[INSTALL, ARGS, APPROVAL, SUCCESS]),
+    # An earlier install of 0.9.1 (7), approved, in use.
     'InstallOverAnOlderVersionInUseReplacesItAtTheRestart': dict(
-        flags=['-install'], prepare=older_version_in_use, ends=True,
-        log=[START['-install'], ARGS, f'{REPLACING}0.9.1 with version {VERSION}', AFTER_REBOOT]),
+        flags=['-install'], ends=True, prepare=lambda case: write(
+            case.root + '/state/veltrin-sysext/state', 'veltrin-sysext-state 1\nrelease 14.0.0\ndeveloper off\n'
+            f'extension {DEXT} 0.9.1 7 activated enabled\napproved {DEXT}\nbusy {DEXT}\nend\n') and {},
+        log=[INSTALL, ARGS, f'{REPLACING}0.9.1 with version {VERSION}', AFTER_REBOOT]),
     # The backend chooses offscreen by itself, and needs no bus unless it asks for a restart.
     'UninstallOfNothingFailsWithoutDisplayOrSystemBus': dict(
         flags=['-uninstall'], env={'QT_QPA_PLATFORM': None, 'DBUS_SYSTEM_BUS_ADDRESS': 'unix:path=/nowhere'},
-        ends=True, log=UNINSTALLED),
+        ends=True, log=[UNINSTALL, ARGS, FAILURE + NOT_INSTALLED]),
     # Open past both exit timers (launch at ~6 s, failure at ~7 s).
     'InteractiveInstallDeniedStaysOpenAfterAskingForRestart': dict(
-        flags=['-installInteractive'], prepare=deny, until='log:' + FAILURE + DENIED, open_for=8.5,
-        log=[START['-installInteractive'], ARGS, FAILURE + DENIED],
-        restart=['Reboot interactive=true authorization=allowed']),
+        flags=['-installInteractive'], control=['policy', DEXT, 'deny'], until='log:' + FAILURE + DENIED,
+        open_for=8.5, log=[INTERACTIVE, ARGS, FAILURE + DENIED], restart=['Reboot interactive=true authorization=allowed']),
 }
 # Environments that once kept the launcher from doing its work or from quitting.
 HOSTILE = {
@@ -117,49 +103,45 @@ HOSTILE = {
     'LockHeldElsewhere': dict(flags=['-install'], prepare=hold_state_lock, until='err:Waiting for', out='',
                               log=[], err=f'state/veltrin-sysext": process {os.getpid()} ('),
     # The restart request meets a system bus that never answers.
-    'SilentSystemBus': dict(flags=['-installInteractive'], prepare=deny_on_a_silent_bus,
-                            until='log:' + FAILURE + DENIED,
-                            log=[START['-installInteractive'], ARGS, FAILURE + DENIED]),
+    'SilentSystemBus': dict(flags=['-installInteractive'], control=['policy', DEXT, 'deny'],
+                            prepare=lambda case: {'DBUS_SYSTEM_BUS_ADDRESS': case.silent_bus()},
+                            until='log:' + FAILURE + DENIED, log=[INTERACTIVE, ARGS, FAILURE + DENIED]),
     'Nohup': dict(prefix=['nohup'], signals=[SIGHUP], log=[ARGS]),
     # A write past the limit fails (no SIGXFSZ), and the line it began is taken back.
-    'FileSizeLimit': dict(flags=['-uninstall'], prefix=['prlimit', '--fsize=4126', '--'],
-                          prepare=log_near_a_size_limit, ends=True, log='x' * 4096),
+    'FileSizeLimit': dict(flags=['-uninstall'], prefix=['prlimit', '--fsize=4126', '--'], ends=True,
+                          prepare=lambda case: write(case.log, 'x' * 4096) and {}, log='x' * 4096),
     'BytesThatAreNotUtf8': dict(flags=['\udcff\udcfe'], prepare=home_not_utf8, log=[ARGS],
                                 out=RELEASE + f'["{LAUNCHER}", "\\x{{FF}}\\x{{FE}}"]\n'),
     'TimeZoneFourteenHoursEast': dict(env={'TZ': 'XYZ-14'}, log=[ARGS], utc_offset=14 * 3600),
     # Words that AppKit would take for documents to open.
-    'BareArguments': dict(flags=['plain text', 'install', '-uninstall'], ends=True, log=UNINSTALLED),
+    'BareArguments': dict(flags=['plain text', 'install', '-uninstall'], ends=True,
+                          log=[UNINSTALL, ARGS, FAILURE + NOT_INSTALLED]),
     'NamedPlatformWithoutAScreen': dict(env={'QT_QPA_PLATFORM': 'linuxfb'}, flags=['-uninstall'], ends=True,
-                                        log=UNINSTALLED, qt_only=True),
+                                        log=[UNINSTALL, ARGS, FAILURE + NOT_INSTALLED], qt_only=True),
     # A report of about 250 kB, more than a pipe holds, to a non-blocking pipe: it
     # comes late, whole and unaltered, and Qt finds a runtime directory of its own.
     'LongReportWithoutRuntimeDirectory': dict(flags=['%s %n %d %@ ü'] * 20000, env={'XDG_RUNTIME_DIR': None},
                                               log=[ARGS], err=None, qt_only=True),
 }
-
-
 CommandLine, Hostile = (type(name, (E2eTest,), {'test' + case: lambda self, row=row: endure(self, **row)
                                                  for case, row in table.items()})
                         for name, table in (('CommandLine', COMMAND_LINE), ('Hostile', HOSTILE)))
 
 
 class Safety(E2eTest):
-    def testRestartGuardAdmitsOnlyThePrivateBusWithTheRecorder(self):
-        # If this guard lets a wrong bus through, a test could restart the machine it runs on.
+    # If this guard lets a wrong bus through, a test could restart the machine it runs on.
+    def testRestartGuardAdmitsOnlyThePrivateBusWithTheRecorderOrASilentBusOfTheCase(self):
         asks, silent, private = [LAUNCHER, '-installInteractive'], self.silent_bus(), self.bus.address
         for argv, address, bus, admitted in [
                 (asks, None, self.bus, False), (asks, private, self.bus, True), (asks, private, None, False),
-                # A bus that never answers, only the one this case made and still listens on.
                 (asks, silent, self.silent, True), (asks, silent, self.bus, False),
                 (asks, 'unix:path=/run/dbus/system_bus_socket', self.bus, False),
                 # A flag that loses to -install still counts: no second-guessing of the launcher's choice.
                 ([LAUNCHER, '-install', '-installInteractive'], 'unix:path=/nowhere', self.bus, False),
                 ([LAUNCHER, '-install'], None, None, True)]:
-            with self.subTest(argv=argv, address=address, bus=bus):
-                env = {'DBUS_SYSTEM_BUS_ADDRESS': address} if address else {}
-                self.assertEqual(guard(argv, env, bus) == '', admitted)
-        self.assertRaises(AssertionError, self.launch, ['-installInteractive'],
-                          self.env(DBUS_SYSTEM_BUS_ADDRESS='unix:path=/nowhere'))
+            env = {'DBUS_SYSTEM_BUS_ADDRESS': address} if address else {}
+            self.assertEqual(guard(argv, env, bus) == '', admitted, (argv, address, bus))
+        self.assertRaises(AssertionError, self.launch, asks[1:], self.env(DBUS_SYSTEM_BUS_ADDRESS='unix:path=/nowhere'))
         self.silent.close()
         self.assertNotEqual(guard(asks, {'DBUS_SYSTEM_BUS_ADDRESS': silent}, self.silent), '')
 
@@ -205,20 +187,14 @@ class Robustness(E2eTest):
                 self.addCleanup(os.close, out)
                 child = self.start([LAUNCHER] + ['argument'] * 20000, self.env(), sig.name,
                                    [(os.POSIX_SPAWN_DUP2, out, 1)])
-                # Blocked: the pipe is as full as a write can make it and stays so, and
-                # the launcher, still running, sleeps.
                 room, held, end = fcntl.fcntl(unread, fcntl.F_GETPIPE_SZ), array.array('i', [0]), time.monotonic() + 15
 
-                def pending():
+                def blocked():  # the pipe as full as a write can make it, and the launcher there, asleep
                     fcntl.ioctl(unread, termios.FIONREAD, held)
-                    return held[0]
-                while time.monotonic() < end and child.wait(0.2) is None:
-                    before, state = pending(), read(f'/proc/{child.pid}/stat').rpartition(')')[2].split()[:1]
-                    if before > room - select.PIPE_BUF and state == ['S'] and child.wait(0.2) is None \
-                            and pending() == before:
-                        break
-                else:
-                    self.fail(f'not blocked on the pipe: {held[0]} of {room} bytes, status {child.code}')
+                    return held[0] > room - select.PIPE_BUF and read(f'/proc/{child.pid}/stat').rpartition(')')[2][:3] == ' S '
+                while not blocked() and time.monotonic() < end:
+                    time.sleep(0.1)
+                self.assertTrue(blocked(), f'not blocked: {held[0]} of {room} bytes in the pipe')
                 child.signal(sig)
                 self.assertEqual(child.finish(5), 0)
 
@@ -230,15 +206,15 @@ class Robustness(E2eTest):
         child.signal(SIGTERM)
         self.assertEqual(child.finish(10), 0)
 
-    # sysextctl in a careless caller's hands: an output that takes nothing fails
-    # the run with one line on standard error, and a lock someone else holds is
-    # named while the tool waits for it (a signal still ends the wait).
+    # sysextctl in a careless caller's hands: an output that takes nothing fails the run
+    # with one line on standard error, and a lock someone else holds is named while
+    # the tool waits for it (a signal still ends the wait).
     def testControlToolFailsWhenItsOutputGoesNowhereAndSaysWhoHoldsTheLock(self):
-        for name, output, why in [('full', (os.POSIX_SPAWN_OPEN, 1, '/dev/full', os.O_WRONLY, 0), 'No space left on device'),
-                                  ('closed', (os.POSIX_SPAWN_CLOSE, 1), 'Bad file descriptor')]:
-            err = (os.POSIX_SPAWN_OPEN, 2, f'{self.root}/{name}.stderr', os.O_WRONLY | os.O_CREAT, 0o600)
-            self.assertEqual(self.start([SYSEXTCTL, 'help'], self.env(), name, [output, err]).finish(10), 1)
-            self.assertEqual(read(f'{self.root}/{name}.stderr'), f'sysextctl: the output could not be written: {why}\n')
+        for output, why in [((os.POSIX_SPAWN_OPEN, 1, '/dev/full', os.O_WRONLY, 0), 'No space left on device'),
+                            ((os.POSIX_SPAWN_CLOSE, 1), 'Bad file descriptor')]:
+            err = (os.POSIX_SPAWN_OPEN, 2, f'{self.root}/{why}', os.O_WRONLY | os.O_CREAT, 0o600)
+            self.assertEqual(self.start([SYSEXTCTL, 'help'], self.env(), why, [output, err]).finish(10), 1)
+            self.assertEqual(read(f'{self.root}/{why}'), f'sysextctl: the output could not be written: {why}\n')
         hold_state_lock(self)
         waiting, end = self.start([SYSEXTCTL, 'list'], self.env(), 'waiting'), time.monotonic() + 10
         while 'Waiting' not in read(self.root + '/waiting.stderr') and time.monotonic() < end:

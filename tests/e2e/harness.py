@@ -1,10 +1,9 @@
 # What every end-to-end and load case shares: a child process seen from outside,
-# a private system bus whose logind is a recorder, and a test case with a scratch
-# home and state directory of its own. The binaries come from the environment
-# (CMake sets it); VELTRIN_E2E_APP names the GNUstep build instead of the Qt one,
-# which then runs on a private Xvfb. By hand: ctest -R Class.Case -V shows the
-# command and its environment; VELTRIN_E2E_KEEP=1 keeps every scratch directory.
-import ast, calendar, contextlib, os, re, shutil, signal, socket, sys, tempfile, threading, time, unittest
+# a private system bus whose logind is a recorder, and a scratch home and state.
+# The binaries come from the environment (CMake sets it); VELTRIN_E2E_APP names the
+# GNUstep build, which then runs on a private Xvfb. By hand: ctest -R Class.Case -V
+# shows the command and its environment; VELTRIN_E2E_KEEP=1 keeps the scratch.
+import ast, calendar, contextlib, os, re, shutil, signal, socket, sys, tempfile, threading, time, types, unittest
 from signal import SIGHUP, SIGINT, SIGKILL, SIGTERM  # noqa: F401 (for the cases)
 
 E = os.environ
@@ -29,12 +28,12 @@ CANCELED = (f'The request for {DEXT} was canceled while it waited for approval: 
             'removed or the service was reset.')
 ARGS = 'Info:Command arguments='
 
-# Anything that could lead a child to the user's display, session, home or the
-# machine's real system bus stays behind.
+# Anything that could lead a child to the user's display, session, home, files or
+# the machine's real system bus stays behind.
 DROPPED = re.compile('DISPLAY|WAYLAND_DISPLAY|DBUS_.*|HOME|XAUTHORITY|SESSION_MANAGER|DESKTOP_SESSION|'
                      'XDG_.*|QT_.*|TMPDIR|VELTRIN_E2E_.*')
 XDG = {'XDG_STATE_HOME': 'state', 'XDG_CONFIG_HOME': 'config', 'XDG_CACHE_HOME': 'cache',
-       'XDG_DATA_HOME': 'data', 'XDG_RUNTIME_DIR': 'runtime'}
+       'XDG_DATA_HOME': 'data', 'XDG_RUNTIME_DIR': 'runtime', 'TMPDIR': 'tmp'}
 TOOLS = {'PATH': E.get('PATH', '/usr/bin:/bin')}
 LOG_LINE = re.compile(r'(\d\d/\d\d/\d{4} \d\d:\d\d:\d\d):(.*?)\r\n', re.S)
 
@@ -56,16 +55,11 @@ def report(flags):  # the argument report line of the launcher run with `flags`
     return '[' + ', '.join(f'"{a}"' for a in [LAUNCHER, *flags]) + ']\n'
 
 
-def read_modes(path):  # flag -> (action, start text, takes -wait, help), as the launcher reads them
-    def fields(row):  # C string literals (adjacent ones joined) and names, in order
-        return [ast.literal_eval(f'({f})') if f.startswith('"') else f
-                for f in re.findall(r'(?:"(?:\\.|[^"\\])*"\s*)+|\w+', row)]
-    rows = re.findall(r'^VELTRIN_LAUNCH_MODE\(((?:"(?:\\.|[^"\\])*"|[^()"])*)\)', read(path), re.M)
-    return {flag: rest for flag, *rest in map(fields, rows)}
-
-
-MODES = read_modes(os.path.dirname(os.path.abspath(__file__)) + '/../../veltrin_Driverkit_Launcher/LaunchModes.def')
-START = {flag: start for flag, (action, start, *_) in MODES.items() if start}
+# flag -> (action, start text), from the table of modes the launcher reads.
+MODES = {flag: (action, ast.literal_eval(f'"{start}"')) for flag, action, start in re.findall(
+    r'^VELTRIN_LAUNCH_MODE\("(.*?)",\s*(\w+),\s*"((?:\\.|[^"\\])*)"', read(
+        os.path.dirname(os.path.abspath(__file__)) + '/../../veltrin_Driverkit_Launcher/LaunchModes.def'), re.M)}
+START = {flag: start for flag, (action, start) in MODES.items() if start}
 
 
 # A child process seen from outside: argv run with exactly `env`, leading its own
@@ -76,18 +70,15 @@ START = {flag: start for flag, (action, start, *_) in MODES.items() if start}
 class Child:
     def __init__(self, argv, env, err=os.devnull, actions=None):
         self.lines, self.code, self.ended, self.cv = [], None, None, threading.Condition()
-        self.closed, out = actions is not None, None
-        if actions is None:
-            out, w = os.pipe()
-            os.set_blocking(w, False)  # as some parents hand it out: a full pipe then refuses, not waits
-            actions = [(os.POSIX_SPAWN_OPEN, 0, os.devnull, os.O_RDONLY, 0), (os.POSIX_SPAWN_DUP2, w, 1),
-                       (os.POSIX_SPAWN_OPEN, 2, err, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600)]
+        self.closed, out, w = actions is not None, *os.pipe()
+        os.set_blocking(w, False)  # as some parents hand it out: a full pipe then refuses, not waits
         self.started = time.monotonic()
-        self.pid = os.posix_spawnp(argv[0], argv, env, file_actions=actions, setpgroup=0, setsigmask=(),
-                                   setsigdef=signal.valid_signals() - {SIGKILL, signal.SIGSTOP})
-        if out is not None:
-            os.close(w)
-            threading.Thread(target=self._read, args=(out,), daemon=True).start()
+        self.pid = os.posix_spawnp(argv[0], argv, env, setpgroup=0, setsigmask=(), file_actions=actions or [
+            (os.POSIX_SPAWN_OPEN, 0, os.devnull, os.O_RDONLY, 0), (os.POSIX_SPAWN_DUP2, w, 1),
+            (os.POSIX_SPAWN_OPEN, 2, err, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600)],
+            setsigdef=signal.valid_signals() - {SIGKILL, signal.SIGSTOP})
+        os.close(w)
+        threading.Thread(target=self._read, args=(out,), daemon=True).start()
         threading.Thread(target=self._wait, daemon=True).start()
 
     def _read(self, fd):
@@ -100,8 +91,7 @@ class Child:
             self.closed = True
             self.cv.notify_all()
 
-    def _wait(self):
-        # WNOWAIT: the pid, and so the group, stays ours until close() reaps it.
+    def _wait(self):  # WNOWAIT: the pid, and so the group, stays ours until close() reaps it
         info = os.waitid(os.P_PID, self.pid, os.WEXITED | os.WNOWAIT)
         with self.cv:
             self.ended = time.monotonic()
@@ -144,18 +134,16 @@ class Child:
                 self.pid = None
 
 
-# A system bus of the tests' own: a dbus-daemon on a socket under `root` with a
-# recording stand-in of logind on it. A launcher whose system bus is this one can
-# ask for a restart as often as it likes: each request becomes a line in a file.
+# A system bus of the tests' own: a dbus-daemon (Debian package dbus-daemon) on a
+# socket under `root` with a recording stand-in of logind on it. A launcher on this
+# bus can ask for a restart as often as it likes: each request becomes a line in a file.
 class Bus:
     def __init__(self, root):
         self.root, self.record = root, root + '/reboot-calls.txt'
-        # Everyone may do everything: the only clients are the tests' own.
         conf = write(root + '/bus.conf', '<busconfig><type>veltrin-e2e-system</type><auth>EXTERNAL</auth>'
                      f'<listen>unix:path={root}/socket</listen><policy context="default"><allow user="*"/>'
                      '<allow own="*"/><allow send_destination="*"/><allow receive_sender="*"/>'
                      '</policy></busconfig>')
-        # Debian package dbus-daemon; its address is the first line it prints.
         self.daemon = Child(['dbus-daemon', '--config-file=' + conf, '--print-address', '--nofork',
                              '--nopidfile'], TOOLS, root + '/dbus-daemon.stderr')
         self.address = (self.daemon.line('', 10) or [''])[0].strip()
@@ -173,51 +161,26 @@ class Bus:
         calls, _ = read(self.record).splitlines(), write(self.record, '')
         return calls
 
-    def confirm(self):  # asks the bus who owns logind's name: '' when the stand-in does, else why
-        if self.daemon.ended or self.recorder.ended:
-            return 'the private dbus-daemon or the logind stand-in is not running'
-        # Debian package dbus-bin.
+    def confirm(self):  # asks the bus (dbus-send) who owns logind's name: '' when the stand-in does, else why
         query = Child(['dbus-send', '--bus=' + self.address, '--print-reply', '--dest=org.freedesktop.DBus',
                        '/org/freedesktop/DBus', 'org.freedesktop.DBus.GetNameOwner',
                        'string:org.freedesktop.login1'], TOOLS, self.root + '/dbus-send.stderr')
         code, owner = query.finish(10), query.output()
         query.close()
-        if code != 0 or f'string "{self.name}"' not in owner:
-            return 'org.freedesktop.login1 on the private bus is not the stand-in: ' + owner
-        return ''
-
-
-# A system bus that never says a word, as a hung bus daemon would: it listens and
-# accepts no one, so a client's greeting waits in the socket for good.
-class SilentBus:
-    def __init__(self, root):
-        self.path, self.server = root + '/silent-bus', socket.socket(socket.AF_UNIX)
-        self.address = 'unix:path=' + self.path
-        self.server.bind(self.path)
-        self.server.listen(8)
-        self.inode = os.stat(self.path).st_ino
-
-    def close(self):
-        self.server.close()
-
-    def confirm(self):  # '' while the socket at its address is still this bus's own, listening
-        with contextlib.suppress(OSError):
-            if self.server.fileno() >= 0 and os.stat(self.path).st_ino == self.inode:
-                return ''
-        return 'the silent bus at ' + self.path + ' is gone'
+        alive = not (self.daemon.ended or self.recorder.ended)
+        return '' if alive and code == 0 and f'string "{self.name}"' in owner else \
+            'org.freedesktop.login1 on the private bus is not the stand-in: ' + owner
 
 
 # Why running argv with env could reach a real restart request, or '' when it
 # cannot: a run that may ask for one must be on `bus` (the private one with the
-# logind stand-in, or a silent bus the case made), confirmed.
-# Conservative on purpose: any mention of the flag counts, whatever wins.
+# logind stand-in, or a silent bus the case made), confirmed. Conservative on
+# purpose: any mention of the flag counts, whatever wins.
 def guard(argv, env, bus):
     if not any(MODES.get(a, [''])[0] == 'activateAndRestart' for a in argv):
         return ''
-    if bus is None:
-        return 'a run that may restart the machine needs the private system bus'
-    if env.get('DBUS_SYSTEM_BUS_ADDRESS') != bus.address:
-        return 'DBUS_SYSTEM_BUS_ADDRESS of the run is not the private bus ' + bus.address
+    if bus is None or env.get('DBUS_SYSTEM_BUS_ADDRESS') != bus.address:
+        return 'a run that may restart the machine must be on the private system bus'
     return bus.confirm()
 
 
@@ -243,7 +206,7 @@ class E2eTest(unittest.TestCase):
         self.addCleanup(self.remove_scratch)
         self.home, self.launches, self.silent = self.root + '/home', 0, None
         self.log = self.home + '/veltrinLogFile.txt'
-        for sub in ['home', 'tmp', *XDG.values()]:
+        for sub in ['home', *XDG.values()]:
             os.mkdir(f'{self.root}/{sub}', 0o700)
 
     def remove_scratch(self):
@@ -266,7 +229,7 @@ class E2eTest(unittest.TestCase):
     # offscreen Qt, no display, no session bus; then `changes` (None: unset).
     def env(self, **changes):
         env = {k: v for k, v in E.items() if not DROPPED.fullmatch(k)}
-        env.update({k: f'{self.root}/{sub}' for k, sub in XDG.items()}, HOME=self.home, TMPDIR=self.root + '/tmp',
+        env.update({k: f'{self.root}/{sub}' for k, sub in XDG.items()}, HOME=self.home,
                    QT_QPA_PLATFORM='offscreen', DBUS_SYSTEM_BUS_ADDRESS=self.bus.address)
         # GNUstep keeps its defaults and every user folder (Library, where it lists the
         # applications it finds) in the scratch directory: it takes the user's home from
@@ -284,9 +247,16 @@ class E2eTest(unittest.TestCase):
         env.update(changes)
         return {k: v for k, v in env.items() if v is not None}
 
-    def silent_bus(self):  # a silent system bus of this case's own
-        self.silent = SilentBus(self.root)
-        self.addCleanup(self.silent.close)
+    # A system bus of this case's own that listens and accepts no one, as a hung
+    # daemon would: a client's greeting waits in the socket for good.
+    def silent_bus(self):
+        server, path = socket.socket(socket.AF_UNIX), self.root + '/silent-bus'
+        server.bind(path)
+        server.listen(8)
+        self.addCleanup(server.close)
+        inode = os.stat(path).st_ino
+        self.silent = types.SimpleNamespace(address='unix:path=' + path, close=server.close, confirm=lambda: '' if (
+            server.fileno() >= 0 and os.path.exists(path) and os.stat(path).st_ino == inode) else 'it is gone')
         return self.silent.address
 
     # Every child of a case starts here, its stderr in the scratch directory's
