@@ -26,17 +26,17 @@ def home_not_utf8(case):
 
 
 # One row per run, against both builds: `prepare` (a function of the case, which
-# may return changes of the environment) or sysextctl `control` first; the run
-# goes on until the sign in `until` (a line on standard output or error, a text in
-# the log), then `then` (which returns the moment the run's end is counted from).
-# A run that `ends` ends by itself with status 0 about 6 s (the pause and the exit
-# timer; generous bounds on a shared machine) after that moment or its start, the
-# release line at once and the report after the 1 s pause. Any other survives each
-# of `signals`, stays open `open_for` seconds after its start, then ends at once on
-# SIGTERM, with status 0. Standard output is `out` (default: the release line and
-# the report), the log holds `log` (texts, or the exact bytes), standard error holds
-# `err` (None: nothing), and the logind stand-in got the calls `restart`.
-def endure(self, flags=(), env=None, prefix=(), prepare=None, control=(), until='out:[', then=None, ends=False,
+# may return changes of the environment) or sysextctl `control` first; the run goes
+# on until `sign` (a line on standard output or error, a text in the log), then
+# `then` returns the moment the run's end is counted from. A run that `ends` ends by
+# itself with status 0 about 6 s (the pause and the exit timer; generous bounds on a
+# shared machine) after that moment or its start, the release line at once and the
+# report after the 1 s pause. Any other survives each of `signals`, stays open
+# `open_for` seconds after its start, then ends at once on SIGTERM, with status 0.
+# Standard output is `out` (default: the release line and the report), the log holds
+# `log` (texts, or the exact bytes), standard error holds `err` (None: nothing), and
+# the logind stand-in got the calls `restart`.
+def endure(self, flags=(), env=None, prefix=(), prepare=None, control=(), sign='out:[', then=None, ends=False,
            signals=(), open_for=0, out=None, log=(), err='', restart=(), utc_offset=None, qt_only=False):
     if qt_only and GNUSTEP:
         self.skipTest('a Qt platform plugin')
@@ -47,13 +47,11 @@ def endure(self, flags=(), env=None, prefix=(), prepare=None, control=(), until=
         write(self.log, '')
     since, _ = time.time(), self.bus.calls()
     child = self.start([*prefix, LAUNCHER, *flags], self.env(**changes), 'launcher')
-    where, text = until.split(':', 1)
-    seen = {'out': lambda: child.line(text, 0.1), 'log': lambda: f':{text}\r\n' in read(self.log),
+    where, text = sign.split(':', 1)
+    seen = {'out': lambda: child.line(text, 0), 'log': lambda: f':{text}\r\n' in read(self.log),
             'err': lambda: text in read(self.root + '/launcher.stderr')}[where]
-    deadline = time.monotonic() + 15
-    while not seen() and time.monotonic() < deadline and child.wait(0.1) is None:
-        pass
-    self.assertTrue(seen(), f'no {until}: ' + read(self.root + '/launcher.stderr'))
+    until(lambda: seen() or child.ended, 15)
+    self.assertTrue(seen(), f'no {sign}: ' + read(self.root + '/launcher.stderr'))
     counted = then(self) if then else child.started
     for sig in signals:
         child.signal(sig)
@@ -80,7 +78,7 @@ def endure(self, flags=(), env=None, prefix=(), prepare=None, control=(), until=
 INSTALL, UNINSTALL, INTERACTIVE = (START[flag] for flag in ('-install', '-uninstall', '-installInteractive'))
 COMMAND_LINE = {
     'InstallWaitsForApprovalAndEndsAbout6sAfterCompletion': dict(
-        flags=['-install'], until='log:' + APPROVAL, then=approve_after_a_while, ends=True,
+        flags=['-install'], sign='log:' + APPROVAL, then=approve_after_a_while, ends=True,
         log=[INSTALL, ARGS, APPROVAL, SUCCESS]),
     # An earlier install of 0.9.1 (7), approved, in use.
     'InstallOverAnOlderVersionInUseReplacesItAtTheRestart': dict(
@@ -94,18 +92,18 @@ COMMAND_LINE = {
         ends=True, log=[UNINSTALL, ARGS, FAILURE + NOT_INSTALLED]),
     # Open past both exit timers (launch at ~6 s, failure at ~7 s).
     'InteractiveInstallDeniedStaysOpenAfterAskingForRestart': dict(
-        flags=['-installInteractive'], control=['policy', DEXT, 'deny'], until='log:' + FAILURE + DENIED,
+        flags=['-installInteractive'], control=['policy', DEXT, 'deny'], sign='log:' + FAILURE + DENIED,
         open_for=8.5, log=[INTERACTIVE, ARGS, FAILURE + DENIED], restart=['Reboot interactive=true authorization=allowed']),
 }
 # Environments that once kept the launcher from doing its work or from quitting.
 HOSTILE = {
     # At the release check another process holds the stand-in's lock.
-    'LockHeldElsewhere': dict(flags=['-install'], prepare=hold_state_lock, until='err:Waiting for', out='',
+    'LockHeldElsewhere': dict(flags=['-install'], prepare=hold_state_lock, sign='err:Waiting for', out='',
                               log=[], err=f'state/veltrin-sysext": process {os.getpid()} ('),
     # The restart request meets a system bus that never answers.
     'SilentSystemBus': dict(flags=['-installInteractive'], control=['policy', DEXT, 'deny'],
                             prepare=lambda case: {'DBUS_SYSTEM_BUS_ADDRESS': case.silent_bus()},
-                            until='log:' + FAILURE + DENIED, log=[INTERACTIVE, ARGS, FAILURE + DENIED]),
+                            sign='log:' + FAILURE + DENIED, log=[INTERACTIVE, ARGS, FAILURE + DENIED]),
     'Nohup': dict(prefix=['nohup'], signals=[SIGHUP], log=[ARGS]),
     # A write past the limit fails (no SIGXFSZ), and the line it began is taken back.
     'FileSizeLimit': dict(flags=['-uninstall'], prefix=['prlimit', '--fsize=4126', '--'], ends=True,
@@ -187,14 +185,12 @@ class Robustness(E2eTest):
                 self.addCleanup(os.close, out)
                 child = self.start([LAUNCHER] + ['argument'] * 20000, self.env(), sig.name,
                                    [(os.POSIX_SPAWN_DUP2, out, 1)])
-                room, held, end = fcntl.fcntl(unread, fcntl.F_GETPIPE_SZ), array.array('i', [0]), time.monotonic() + 15
+                room, held = fcntl.fcntl(unread, fcntl.F_GETPIPE_SZ), array.array('i', [0])
 
                 def blocked():  # the pipe as full as a write can make it, and the launcher there, asleep
                     fcntl.ioctl(unread, termios.FIONREAD, held)
                     return held[0] > room - select.PIPE_BUF and read(f'/proc/{child.pid}/stat').rpartition(')')[2][:3] == ' S '
-                while not blocked() and time.monotonic() < end:
-                    time.sleep(0.1)
-                self.assertTrue(blocked(), f'not blocked: {held[0]} of {room} bytes in the pipe')
+                self.assertTrue(until(blocked, 15), f'not blocked: {held[0]} of {room} bytes in the pipe')
                 child.signal(sig)
                 self.assertEqual(child.finish(5), 0)
 
@@ -216,9 +212,8 @@ class Robustness(E2eTest):
             self.assertEqual(self.start([SYSEXTCTL, 'help'], self.env(), why, [output, err]).finish(10), 1)
             self.assertEqual(read(f'{self.root}/{why}'), f'sysextctl: the output could not be written: {why}\n')
         hold_state_lock(self)
-        waiting, end = self.start([SYSEXTCTL, 'list'], self.env(), 'waiting'), time.monotonic() + 10
-        while 'Waiting' not in read(self.root + '/waiting.stderr') and time.monotonic() < end:
-            time.sleep(0.1)
+        waiting = self.start([SYSEXTCTL, 'list'], self.env(), 'waiting')
+        until(lambda: 'Waiting' in read(self.root + '/waiting.stderr'), 10)
         self.assertIn(f'veltrin-sysext": process {os.getpid()} (', read(self.root + '/waiting.stderr'))
         waiting.signal(SIGTERM)
         self.assertEqual(waiting.finish(5), -SIGTERM)
