@@ -1,17 +1,15 @@
 #!/usr/bin/env python3
 """The configuration profile, made as the build makes it, read by two parsers that
 are not ours (plistlib, libplist's plistutil) and held to the rules of Apple's
-device-management reference, in our words:
-- a profile is a dictionary of type Configuration holding an array of payloads, in
-  scope System or User; it and every payload have a type, version 1, a reverse-DNS
-  identifier and a UUID, and no identifier or UUID is used twice;
-- every key has the type the reference gives it; in a system-extension policy a key
-  it does not define is a misspelling, which macOS ignores without a word, and the
-  policy's keys in a payload of another type mean that the type string is misspelt;
-- in a policy, a team identifier is ten upper-case letters and digits, a bundle
-  identifier is reverse-DNS, an extension type is DriverExtension, NetworkExtension
-  or EndpointSecurityExtension, and a team never stands both in
-  AllowedTeamIdentifiers and in AllowedSystemExtensions.
+device-management reference, in our words: a profile is a Configuration holding
+payloads; it and each payload have a type, version 1, a reverse-DNS identifier and a
+UUID, and no identifier or UUID is used twice; every key has the type the reference
+gives it, and in a system-extension policy a key it does not define is a misspelling
+that macOS ignores without a word (the policy's keys elsewhere: a misspelt type
+string); a team identifier is ten upper-case letters and digits, a bundle identifier
+is reverse-DNS, an extension type is DriverExtension, NetworkExtension or
+EndpointSecurityExtension, and a team never stands both in AllowedTeamIdentifiers
+and in AllowedSystemExtensions.
 Usage: profile_test.py CMAKE GENERATOR PLISTUTIL DEXT [BUILT_PROFILE TEAM]
 """
 import copy, os, plistlib, re, subprocess, sys, tempfile, unittest
@@ -19,9 +17,8 @@ import copy, os, plistlib, re, subprocess, sys, tempfile, unittest
 CMAKE, GENERATOR, PLISTUTIL, DEXT = sys.argv[1:5]
 BUILT = sys.argv[5:7]  # the build's own profile and team, when it has a team
 POLICY = 'com.apple.system-extension-policy'
-TEAM = re.compile(r'[A-Z0-9]{10}')
+TEAM, REVERSE_DNS = re.compile(r'[A-Z0-9]{10}'), re.compile(r'[A-Za-z0-9-]+(\.[A-Za-z0-9-]+)+')
 UUID = re.compile(r'[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}', re.I)
-REVERSE_DNS = re.compile(r'[A-Za-z0-9-]+(\.[A-Za-z0-9-]+)+')
 EXTENSION_TYPES = {'DriverExtension', 'NetworkExtension', 'EndpointSecurityExtension'}
 COMMON = {'PayloadIdentifier': str, 'PayloadUUID': str, 'PayloadType': str, 'PayloadVersion': int,
           'PayloadDisplayName': str, 'PayloadDescription': str, 'PayloadOrganization': str}
@@ -31,44 +28,27 @@ POLICY_KEYS = {**COMMON, 'AllowUserOverrides': bool, 'AllowedTeamIdentifiers': l
 
 
 def problems(profile):  # every rule the profile breaks, one sentence each
-    if type(profile) is not dict or type(profile.get('PayloadContent')) is not list:
-        return ['the profile is not a dictionary holding an array of payloads']
-    found, seen = [], []
-    if profile.get('PayloadType') != 'Configuration' or profile.get('PayloadScope', 'System') not in ('System', 'User'):
-        found.append('profile: not a Configuration of scope System or User')
-    for where, payload in [('profile', profile), *((f'payload {i}', p) for i, p in enumerate(profile['PayloadContent']))]:
+    found, seen = [] if profile.get('PayloadType') == 'Configuration' else ['the profile is no Configuration'], []
+    for payload in [profile, *profile['PayloadContent']]:
         policy = payload.get('PayloadType') == POLICY
         known = POLICY_KEYS if policy else {**COMMON, 'PayloadContent': list, 'PayloadScope': str}
-        for key in ('PayloadIdentifier', 'PayloadUUID', 'PayloadType', 'PayloadVersion'):
-            found += [f'{where}: {key} is missing'] if key not in payload else []
-        for key, value in payload.items():
-            if key in known and type(value) is not known[key] or key not in known and (policy or key in TEAM_MAPS):
-                found.append(f'{where}: {key} is not a key of this payload, or of the wrong type')
-        found += [f'{where}: {what}' for what, ok in (
-            ('PayloadVersion is not 1', payload.get('PayloadVersion') == 1),
-            ('PayloadIdentifier is not reverse-DNS', REVERSE_DNS.fullmatch(str(payload.get('PayloadIdentifier')))),
-            ('PayloadUUID is not a UUID', UUID.fullmatch(str(payload.get('PayloadUUID'))))) if not ok]
+        found += [f'{key} is not a key of this payload, or of the wrong type' for key, value in payload.items()
+                  if (type(value) is not known[key] if key in known else policy or key in TEAM_MAPS)]
+        found += [f'{what} is wrong' for what, ok in (
+            ('PayloadVersion', payload.get('PayloadVersion') == 1),
+            ('PayloadIdentifier', REVERSE_DNS.fullmatch(str(payload.get('PayloadIdentifier')))),
+            ('PayloadUUID', UUID.fullmatch(str(payload.get('PayloadUUID'))))) if not ok]
         seen += [str(payload.get('PayloadIdentifier')), str(payload.get('PayloadUUID')).upper()]
-        if policy:
-            found += [f'{where}: {problem}' for problem in policy_problems(payload)]
+        teams = payload.get('AllowedTeamIdentifiers', []) if policy else []
+        found += [f'{team!r} is not a team identifier' for team in teams if not TEAM.fullmatch(team)]
+        for name, mapping in ((name, payload[name]) for name in TEAM_MAPS if policy and name in payload):
+            valid, kind = ((EXTENSION_TYPES.__contains__, 'an extension type') if name == 'AllowedSystemExtensionTypes'
+                           else (REVERSE_DNS.fullmatch, 'a bundle identifier'))
+            found += [f'{team!r} is not a team identifier' for team in mapping if not TEAM.fullmatch(team)]
+            found += [f'{item!r} is not {kind}' for items in mapping.values() for item in items if not valid(item)]
+        if set(teams) & set(payload.get('AllowedSystemExtensions', {}) if policy else {}):
+            found.append('a team stands both in AllowedTeamIdentifiers and in AllowedSystemExtensions')
     return found + [f'{value!r} is used twice' for value in sorted({v for v in seen if seen.count(v) > 1})]
-
-
-def policy_problems(policy):
-    def strings(value):
-        return value if type(value) is list and all(type(v) is str for v in value) else []
-    teams = strings(policy.get('AllowedTeamIdentifiers'))
-    found = [f'{t!r} is not a team identifier' for t in teams if not TEAM.fullmatch(t)]
-    for name in TEAM_MAPS:
-        valid, kind = ((EXTENSION_TYPES.__contains__, 'an extension type') if name == 'AllowedSystemExtensionTypes'
-                       else (REVERSE_DNS.fullmatch, 'a bundle identifier'))
-        for team, items in (policy.get(name) if type(policy.get(name)) is dict else {}).items():
-            found += [f'{name}: {team!r} is not a team identifier'] if not TEAM.fullmatch(team) else []
-            found += [f'{name}[{team}] is not an array of strings'] if strings(items) is not items else []
-            found += [f'{name}[{team}]: {item!r} is not {kind}' for item in strings(items) if not valid(item)]
-    if set(teams) & set(policy.get('AllowedSystemExtensions', {})):
-        found.append('a team stands both in AllowedTeamIdentifiers and in AllowedSystemExtensions')
-    return found
 
 
 TEXTS = {'DISPLAY_NAME': 'R&D <fleet> "drivers"', 'DESCRIPTION': "Allows it; it's ours", 'ORGANIZATION': 'Veltrin & Co'}
@@ -122,25 +102,20 @@ class Profile(unittest.TestCase):
 
     def test_a_profile_that_breaks_a_rule_is_caught(self):
         good = self.read(self.make('A1B2C3D4E5'))
-        for what, key, value, words in [  # a key of the policy, or of the profile: /key; None: removed
-                ('misspelt payload type', 'PayloadType', 'com.apple.system-extensions-policy',
-                 'AllowedSystemExtensions is not a key'),
-                ('misspelt extension type', 'AllowedSystemExtensionTypes', {'A1B2C3D4E5': ['DriverExtensions']},
-                 "'DriverExtensions' is not an extension type"),
-                ('lower-case team', 'AllowedSystemExtensions', {'a1b2c3d4e5': [DEXT]}, "'a1b2c3d4e5' is not a team"),
-                ('short team', 'AllowedTeamIdentifiers', ['A1B2C3D4E'], "'A1B2C3D4E' is not a team identifier"),
-                ('duplicate UUID', 'PayloadUUID', good['PayloadUUID'].lower(), 'is used twice'),
-                ('team allowed twice', 'AllowedTeamIdentifiers', ['A1B2C3D4E5'], 'a team stands both'),
-                ('boolean as text', 'AllowUserOverrides', 'true', 'AllowUserOverrides is not a key of this payload, or'),
-                ('misspelt key', 'AllowedSystemExtension', {}, 'AllowedSystemExtension is not a key'),
-                ('bundle identifier', 'RemovableSystemExtensions', {'A1B2C3D4E5': ['Driver']}, "'Driver' is not a bundle"),
-                ('texts for identifiers', 'AllowedSystemExtensions', {'A1B2C3D4E5': DEXT}, 'not an array of strings'),
-                ('version 2', 'PayloadVersion', 2, 'PayloadVersion is not 1'),
-                ('missing UUID', 'PayloadUUID', None, 'PayloadUUID is missing'),
-                ('identifier', '/PayloadIdentifier', 'profile', 'PayloadIdentifier is not reverse-DNS'),
-                ('UUID', '/PayloadUUID', 'A1B2C3D4E5', 'PayloadUUID is not a UUID'),
-                ('scope', '/PayloadScope', 'system', 'not a Configuration of scope System or User')]:
-            with self.subTest(what):
+        for key, value, words in [  # a key of the policy, or of the profile: /key; None: removed
+                ('PayloadType', 'com.apple.system-extensions-policy', 'AllowedSystemExtensions is not a key'),
+                ('AllowedSystemExtensionTypes', {'A1B2C3D4E5': ['DriverExtensions']}, "'DriverExtensions' is not"),
+                ('AllowedSystemExtensions', {'a1b2c3d4e5': [DEXT]}, "'a1b2c3d4e5' is not a team identifier"),
+                ('AllowedTeamIdentifiers', ['A1B2C3D4E'], "'A1B2C3D4E' is not a team identifier"),
+                ('PayloadUUID', good['PayloadUUID'].lower(), 'is used twice'),
+                ('AllowedTeamIdentifiers', ['A1B2C3D4E5'], 'a team stands both'),
+                ('AllowUserOverrides', 'true', 'AllowUserOverrides is not a key of this payload, or'),
+                ('AllowedSystemExtension', {}, 'AllowedSystemExtension is not a key'),
+                ('RemovableSystemExtensions', {'A1B2C3D4E5': ['Driver']}, "'Driver' is not a bundle identifier"),
+                ('PayloadVersion', 2, 'PayloadVersion is wrong'), ('PayloadUUID', None, 'PayloadUUID is wrong'),
+                ('/PayloadIdentifier', 'profile', 'PayloadIdentifier is wrong'),
+                ('/PayloadType', 'configuration', 'no Configuration'), ('/PayloadScope', 1, 'PayloadScope is not')]:
+            with self.subTest(key=key, value=value):
                 profile = copy.deepcopy(good)
                 target = profile if key.startswith('/') else profile['PayloadContent'][0]
                 target.pop(key.lstrip('/')) if value is None else target.update({key.lstrip('/'): value})

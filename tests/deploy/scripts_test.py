@@ -13,8 +13,8 @@ APP = 'veltrin_Driverkit_Launcher'
 LAUNCHER = f'Applications/{APP}.app/Contents/MacOS/{APP}'
 
 
-# Runs argv in a scratch folder with `tools` stubbed (on PATH, or at a path in the
-# folder): its status, output and record, and the folder ({dir} in argv and env).
+# Runs argv in a scratch folder ({dir}) with `tools` stubbed, on PATH or at a path
+# in the folder: its status, its output and the record.
 def run(case, tools, argv, **env):
     folder = tempfile.mkdtemp()
     case.addCleanup(subprocess.run, ['rm', '-rf', folder])
@@ -24,13 +24,11 @@ def run(case, tools, argv, **env):
         with open(path, 'w') as f:
             f.write(f'#!/bin/sh\necho "{os.path.basename(name)} $*" >>"$RECORD"\n{body}\n')
         os.chmod(path, 0o755)
-    argv = [a.format(dir=folder) for a in argv]
-    env = {k: v.format(dir=folder) for k, v in env.items()}
-    done = subprocess.run(argv, capture_output=True, text=True,
+    done = subprocess.run([a.format(dir=folder) for a in argv], capture_output=True, text=True,
                           env={'PATH': folder + '/bin:/usr/bin:/bin', 'RECORD': folder + '/record', **env})
     with open(folder + '/record', 'a+') as f:
         f.seek(0)
-        return done.returncode, done.stdout + done.stderr, f.read().splitlines(), folder
+        return done.returncode, done.stdout + done.stderr, f.read().replace(folder, '{dir}').splitlines()
 
 
 POSTINSTALL_TOOLS = {
@@ -74,10 +72,10 @@ class Deploy(unittest.TestCase):
             with self.subTest(what):
                 tools = {**POSTINSTALL_TOOLS, **({} if what == 'no launcher' else {
                     LAUNCHER: 'echo "it reports"; exit "$LAUNCHER_STATUS"'})}
-                code, log, record, folder = run(self, tools, [POSTINSTALL, '/tmp/a.pkg', '{dir}/Applications', volume],
+                code, log, record = run(self, tools, [POSTINSTALL, '/tmp/a.pkg', '{dir}/Applications', volume],
                                                 CONSOLE=console, LAUNCHER_STATUS=str(launcher_status))
                 ran = [line for line in record if not line.startswith(('stat ', 'id '))]
-                self.assertEqual((code, ran), (status, [c.format(dir=folder) for c in commands]), log)
+                self.assertEqual((code, ran), (status, commands), log)
                 self.assertTrue(log.splitlines()[-1].startswith(f'{APP} postinstall: ') and words in log.splitlines()[-1]
                                 and ('it reports' in log) == bool(commands), log)
 
@@ -99,10 +97,10 @@ class Deploy(unittest.TestCase):
                  f'xcrun notarytool log {SUBMISSION} --keychain-profile "fleet"'),
                 ('no answer', app, package, 'none', 'fleet', checked + submitted, 'the submission of')]:
             with self.subTest(what):
-                code, said, record, folder = run(self, NOTARIZE_TOOLS, ['sh', NOTARIZE, '{dir}/a.app', '{dir}/a.pkg'],
+                code, said, record = run(self, NOTARIZE_TOOLS, ['sh', NOTARIZE, '{dir}/a.app', '{dir}/a.pkg'],
                                                  APP_SIGNER=app_signer, PACKAGE_SIGNER=package_signer, ANSWER=answer,
                                                  VELTRIN_NOTARY_PROFILE=profile)
-                self.assertEqual((code, record), (1, [c.format(dir=folder) for c in commands]), said)
+                self.assertEqual((code, record), (1, commands), said)
                 self.assertIn(words, said)
 
 
