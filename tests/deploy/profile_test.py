@@ -1,15 +1,13 @@
 #!/usr/bin/env python3
-"""The configuration profile, made as the build makes it, read by two parsers that
-are not ours (plistlib, libplist's plistutil) and held to the rules of Apple's
-device-management reference, in our words: a profile is a Configuration holding
-payloads; it and each payload have a type, version 1, a reverse-DNS identifier and a
-UUID, and no identifier or UUID is used twice; every key has the type the reference
-gives it, and in a system-extension policy a key it does not define is a misspelling
-that macOS ignores without a word (the policy's keys elsewhere: a misspelt type
-string); a team identifier is ten upper-case letters and digits, a bundle identifier
-is reverse-DNS, an extension type is DriverExtension, NetworkExtension or
-EndpointSecurityExtension, and a team never stands both in AllowedTeamIdentifiers
-and in AllowedSystemExtensions.
+"""The configuration profile as the build makes it, read by plistlib and plistutil,
+which must agree, and held to Apple's device-management reference, in our words:
+a Configuration and each payload have a type, version 1, a reverse-DNS identifier
+and a UUID, none used twice; every key has the reference's type, and in a
+system-extension policy a key it does not define is a misspelling macOS ignores
+(the policy's keys elsewhere: a misspelt type string); a team identifier is ten
+upper-case letters and digits, a bundle identifier reverse-DNS, an extension type
+one of three, and no team stands both in AllowedTeamIdentifiers and in
+AllowedSystemExtensions.
 Usage: profile_test.py CMAKE GENERATOR PLISTUTIL DEXT [BUILT_PROFILE TEAM]
 """
 import copy, os, plistlib, re, subprocess, sys, tempfile, unittest

@@ -1,9 +1,7 @@
 #!/usr/bin/env python3
-"""The installer package's postinstall and the notarization script, run here with
-every macOS tool they call stubbed: each stub writes its command line to one
-record, so a case sees what ran, in which order, and what the script said. The
-order of a notarization that succeeds: scripts/deploy-dry-run.sh.
-
+"""The installer package's postinstall and the notarization's refusals, with every
+macOS tool stubbed: each stub writes its command line to one record. The order of a
+notarization that succeeds: scripts/deploy-dry-run.sh.
 Usage: scripts_test.py POSTINSTALL WAIT_SECONDS NOTARIZE
 """
 import os, subprocess, sys, tempfile, unittest

@@ -1,7 +1,7 @@
-# The real launcher against the stand-in service: its command-line modes, also in
-# a hostile environment, as a script sees them; its window under a private X
-# server, driven by key presses (XTEST, xdotool), never by mouse positions that a
-# change of the layout would break; and the launcher in a careless caller's hands.
+# The real launcher against the stand-in service: its command-line modes, also in a
+# hostile environment, as a script sees them; its window under a private X server,
+# driven by key presses (xdotool), never by mouse positions that a change of the
+# layout would break; and the launcher in a careless caller's hands.
 import array, fcntl, select, termios
 from harness import *
 
@@ -86,10 +86,11 @@ COMMAND_LINE = {
             case.root + '/state/veltrin-sysext/state', 'veltrin-sysext-state 1\nrelease 14.0.0\ndeveloper off\n'
             f'extension {DEXT} 0.9.1 7 activated enabled\napproved {DEXT}\nbusy {DEXT}\nend\n') and {},
         log=[INSTALL, ARGS, f'{REPLACING}0.9.1 with version {VERSION}', AFTER_REBOOT]),
-    # The backend chooses offscreen by itself, and needs no bus unless it asks for a restart.
-    'UninstallOfNothingFailsWithoutDisplayOrSystemBus': dict(
-        flags=['-uninstall'], env={'QT_QPA_PLATFORM': None, 'DBUS_SYSTEM_BUS_ADDRESS': 'unix:path=/nowhere'},
-        ends=True, log=[UNINSTALL, ARGS, FAILURE + NOT_INSTALLED]),
+    # The backend chooses offscreen by itself, needs no bus unless it asks for a
+    # restart, and opens no document for the words that AppKit would take for some.
+    'UninstallOfNothingFailsWithoutDisplayOrSystemBusAndWithBareWords': dict(
+        flags=['plain text', 'install', '-uninstall'], ends=True, log=[UNINSTALL, ARGS, FAILURE + NOT_INSTALLED],
+        env={'QT_QPA_PLATFORM': None, 'DBUS_SYSTEM_BUS_ADDRESS': 'unix:path=/nowhere'}),
     # Open past both exit timers (launch at ~6 s, failure at ~7 s).
     'InteractiveInstallDeniedStaysOpenAfterAskingForRestart': dict(
         flags=['-installInteractive'], control=['policy', DEXT, 'deny'], sign='log:' + FAILURE + DENIED,
@@ -111,9 +112,6 @@ HOSTILE = {
     'BytesThatAreNotUtf8': dict(flags=['\udcff\udcfe'], prepare=home_not_utf8, log=[ARGS],
                                 out=RELEASE + f'["{LAUNCHER}", "\\x{{FF}}\\x{{FE}}"]\n'),
     'TimeZoneFourteenHoursEast': dict(env={'TZ': 'XYZ-14'}, log=[ARGS], utc_offset=14 * 3600),
-    # Words that AppKit would take for documents to open.
-    'BareArguments': dict(flags=['plain text', 'install', '-uninstall'], ends=True,
-                          log=[UNINSTALL, ARGS, FAILURE + NOT_INSTALLED]),
     'NamedPlatformWithoutAScreen': dict(env={'QT_QPA_PLATFORM': 'linuxfb'}, flags=['-uninstall'], ends=True,
                                         log=[UNINSTALL, ARGS, FAILURE + NOT_INSTALLED], qt_only=True),
     # A report of about 250 kB, more than a pipe holds, to a non-blocking pipe: it
@@ -154,8 +152,7 @@ class Window(E2eTest):
         write(self.log, '')
         since = time.time()
         child = self.launch([], self.env(QT_QPA_PLATFORM=None, DISPLAY=self.display()))
-        # The launch sequence is done, the window shown and given the keyboard.
-        self.assertTrue(child.line(report([]), 10), child.output())
+        self.assertTrue(child.line(report([]), 10), child.output())  # the window is shown
         # By title: GNUstep sets no _NET_WM_PID, and the display is this case's own.
         window = self.xdotool('search', '--sync', '--onlyvisible', '--name', '^Veltrin Driverkit Launcher$')
         self.xdotool('windowfocus', '--sync', window.split('\n')[0])
@@ -168,9 +165,8 @@ class Window(E2eTest):
         pressed = time.monotonic()
         self.assertEqual(child.finish(10), 0)
         self.assertLess(child.ended - pressed, 2.0)
-        # The deactivation removes the extension whose activation waits for approval,
-        # so that one fails too; the two answers come from two workers, in either
-        # order. Nothing more: Return submitted nothing.
+        # The deactivation removes the extension whose activation waits for approval, so
+        # that fails too, in either order. Nothing more: Return submitted nothing.
         texts = self.log_texts(self.log, since)
         self.assertEqual(texts[:2] + sorted(texts[2:]), [ARGS, APPROVAL, FAILURE + CANCELED, SUCCESS])
 

@@ -1,8 +1,6 @@
-# What every end-to-end and load case shares: a child process seen from outside,
-# a private system bus whose logind is a recorder, and a scratch home and state.
-# The binaries come from the environment (CMake sets it); VELTRIN_E2E_APP names the
-# GNUstep build, which then runs on a private Xvfb. By hand: ctest -R Class.Case -V
-# shows the command and its environment; VELTRIN_E2E_KEEP=1 keeps the scratch.
+# What every end-to-end and load case shares: a child seen from outside, a private
+# system bus whose logind is a recorder, a scratch home and state. VELTRIN_E2E_APP
+# names the GNUstep build; VELTRIN_E2E_KEEP=1 keeps every scratch directory.
 import ast, calendar, contextlib, os, re, shutil, signal, socket, sys, tempfile, threading, time, types, unittest
 from signal import SIGHUP, SIGINT, SIGKILL, SIGTERM  # noqa: F401 (for the cases)
 
@@ -12,8 +10,7 @@ LAUNCHER = E.get('VELTRIN_E2E_APP') or E.get('VELTRIN_E2E_LAUNCHER', '')
 SYSEXTCTL, RECORDER, APPENDER = (E.get('VELTRIN_E2E_' + n, '') for n in ('SYSEXTCTL', 'RECORDER', 'APPENDER'))
 DEXT, VERSION = E.get('VELTRIN_E2E_DEXT_IDENTIFIER', ''), E.get('VELTRIN_E2E_DEXT_VERSION', '')
 
-# Standard output of a supported release, before the argument report; the
-# activity-log texts of the service's answers to the build's extension.
+# Standard output of a supported release; the activity-log texts of the service's answers.
 RELEASE = 'Running on Ventura or greater\n'
 SUCCESS = 'Success:System extension operation successful. Please restart your computer.'
 AFTER_REBOOT = 'Success:System extension operation will complete after reboot. Please restart your computer.'
@@ -28,8 +25,7 @@ CANCELED = (f'The request for {DEXT} was canceled while it waited for approval: 
             'removed or the service was reset.')
 ARGS = 'Info:Command arguments='
 
-# Anything that could lead a child to the user's display, session, home, files or
-# the machine's real system bus stays behind.
+# Whatever could lead a child to the user's display, session, files or real system bus.
 DROPPED = re.compile('DISPLAY|WAYLAND_DISPLAY|DBUS_.*|HOME|XAUTHORITY|SESSION_MANAGER|DESKTOP_SESSION|'
                      'XDG_.*|QT_.*|TMPDIR|VELTRIN_E2E_.*')
 XDG = {'XDG_STATE_HOME': 'state', 'XDG_CONFIG_HOME': 'config', 'XDG_CACHE_HOME': 'cache',
@@ -69,11 +65,10 @@ def until(check, timeout):  # the first true answer of `check` within `timeout` 
     return answer
 
 
-# A child process seen from outside: argv run with exactly `env`, leading its own
-# process group, with default signal handling; stdin /dev/null, stdout a non-blocking
-# pipe read line by line with each line's arrival, stderr to `err` (or `actions` instead,
-# stdout then unread); its exit code (negative: the signal) with the moment it
-# ended. Every wait is bounded, so that nothing can hang the suite.
+# argv run with exactly `env`, leading its own process group, default signal handling;
+# stdin /dev/null, stdout a non-blocking pipe read line by line with each line's arrival,
+# stderr to `err` (or `actions`); its exit code (negative: the signal) and end. Every
+# wait is bounded, so that nothing can hang the suite.
 class Child:
     def __init__(self, argv, env, err=os.devnull, actions=None):
         self.lines, self.code, self.ended, self.closed = [], None, None, False
@@ -131,9 +126,8 @@ class Child:
                 self.pid = None
 
 
-# A system bus of the tests' own: a dbus-daemon (Debian package dbus-daemon) on a
-# socket under `root` with a recording stand-in of logind on it. A launcher on this
-# bus can ask for a restart as often as it likes: each request becomes a line in a file.
+# A dbus-daemon of the tests' own with a recording stand-in of logind: a launcher on it
+# can ask for a restart as often as it likes, each request becomes a line in a file.
 class Bus:
     def __init__(self, root):
         self.record = root + '/reboot-calls.txt'
@@ -157,9 +151,9 @@ class Bus:
         calls, _ = read(self.record).splitlines(), write(self.record, '')
         return calls
 
-    # The stand-in took logind's name before it said it was ready, allowing no one to
-    # replace it, and holds it for as long as it runs.
-    def confirm(self):  # '' while the stand-in holds logind's name on this bus, else why
+    # '' while the stand-in holds logind's name on this bus, else why: it took the
+    # name, allowing no one to replace it, before it said it was ready.
+    def confirm(self):
         running = not (self.daemon.ended or self.recorder.ended)
         return '' if running else 'the private dbus-daemon or the logind stand-in is not running'
 
@@ -202,8 +196,7 @@ class E2eTest(unittest.TestCase):
             os.mkdir(f'{self.root}/{sub}', 0o700)
 
     def remove_scratch(self):
-        # The gdnc this case's launchers started knows the case's configuration file. It
-        # must not write its defaults after the removal, so it gets no chance to.
+        # The gdnc of this case's launchers must not write its defaults after the removal.
         if GNUSTEP:
             mark = f'\0GNUSTEP_CONFIG_FILE={self.root}/GNUstep.conf\0'
             for pid in filter(str.isdigit, os.listdir('/proc')):
@@ -217,17 +210,15 @@ class E2eTest(unittest.TestCase):
         else:
             shutil.rmtree(self.root, True)
 
-    # HOME, TMPDIR, XDG_* and the system bus pointed into the scratch directory,
-    # offscreen Qt, no display, no session bus; then `changes` (None: unset).
+    # HOME, TMPDIR, XDG_* and the system bus in the scratch directory, offscreen Qt, no
+    # display, no session bus; then `changes` (None: unset).
     def env(self, **changes):
         env = {k: v for k, v in E.items() if not DROPPED.fullmatch(k)}
         env.update({k: f'{self.root}/{sub}' for k, sub in XDG.items()}, HOME=self.home,
                    QT_QPA_PLATFORM='offscreen', DBUS_SYSTEM_BUS_ADDRESS=self.bus.address)
-        # GNUstep keeps its defaults and every user folder (Library, where it lists the
-        # applications it finds) in the scratch directory: it takes the user's home from
-        # the password database, not HOME. It draws no frames of its own (no window
-        # manager), and has its message ports, its list of launched applications and so
-        # its gdnc under the case's own temporary directory.
+        # GNUstep takes the home from the password database, not HOME: its defaults and
+        # user folders go to the scratch directory, its message ports and so its gdnc
+        # to TEMP. It draws no frames of its own (no window manager).
         if GNUSTEP:
             user = self.root + '/gnustep'
             folders = ''.join(f'{key}={user}/{folder}\n' for key, folder in
@@ -239,8 +230,7 @@ class E2eTest(unittest.TestCase):
         env.update(changes)
         return {k: v for k, v in env.items() if v is not None}
 
-    # A system bus of this case's own that listens and accepts no one, as a hung
-    # daemon would: a client's greeting waits in the socket for good.
+    # A system bus of the case's own that accepts no one, as a hung daemon: a greeting waits for good.
     def silent_bus(self):
         server, path = socket.socket(socket.AF_UNIX), self.root + '/silent-bus'
         server.bind(path)
@@ -251,8 +241,7 @@ class E2eTest(unittest.TestCase):
             server.fileno() >= 0 and os.path.exists(path) and os.stat(path).st_ino == inode) else 'it is gone')
         return self.silent.address
 
-    # Every child of a case starts here, its stderr in the scratch directory's
-    # `name`.stderr; a run that could reach a real restart request is refused.
+    # Every child of a case, its stderr in `name`.stderr; one that could restart the machine is refused.
     def start(self, argv, env, name, actions=None):
         silent = self.silent and env.get('DBUS_SYSTEM_BUS_ADDRESS') == self.silent.address
         if why := guard(argv, env, self.silent if silent else self.bus):
@@ -273,8 +262,7 @@ class E2eTest(unittest.TestCase):
     def wait_log(self, text, timeout=10):  # when a line holding `text` is first seen
         return until(lambda: f':{text}\r\n' in read(self.log) and time.monotonic(), timeout)
 
-    # The texts of an activity log's lines, each ended by CR LF and stamped (local
-    # wall clock, or `utc_offset` seconds east of UTC) between `since` and now.
+    # The log's texts, each line ended by CR LF, stamped (local, or `utc_offset` s east of UTC) since `since`.
     def log_texts(self, log, since, utc_offset=None):
         data, texts, at, until = read(log), [], 0, time.time()
         while m := LOG_LINE.match(data, at):
