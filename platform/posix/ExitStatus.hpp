@@ -5,7 +5,7 @@
 
 namespace platform::posix {
 
-void setExitStatus(int value);
+void setExitStatus(int status);
 int exitStatus();
 
 }  // namespace platform::posix
