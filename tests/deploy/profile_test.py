@@ -1,13 +1,6 @@
 #!/usr/bin/env python3
 """The configuration profile as the build makes it, read by plistlib and plistutil,
-which must agree, and held to Apple's device-management reference, in our words:
-a Configuration and each payload have a type, version 1, a reverse-DNS identifier
-and a UUID, none used twice; every key has the reference's type, and in a
-system-extension policy a key it does not define is a misspelling macOS ignores
-(the policy's keys elsewhere: a misspelt type string); a team identifier is ten
-upper-case letters and digits, a bundle identifier reverse-DNS, an extension type
-one of three, and no team stands both in AllowedTeamIdentifiers and in
-AllowedSystemExtensions.
+which must agree, and held to the rules of Apple's device-management reference.
 Usage: profile_test.py CMAKE GENERATOR PLISTUTIL DEXT [BUILT_PROFILE TEAM]
 """
 import copy, os, plistlib, re, subprocess, sys, tempfile, unittest
@@ -17,7 +10,6 @@ BUILT = sys.argv[5:7]  # the build's own profile and team, when it has a team
 POLICY = 'com.apple.system-extension-policy'
 TEAM, REVERSE_DNS = re.compile(r'[A-Z0-9]{10}'), re.compile(r'[A-Za-z0-9-]+(\.[A-Za-z0-9-]+)+')
 UUID = re.compile(r'[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}', re.I)
-EXTENSION_TYPES = {'DriverExtension', 'NetworkExtension', 'EndpointSecurityExtension'}
 COMMON = {'PayloadIdentifier': str, 'PayloadUUID': str, 'PayloadType': str, 'PayloadVersion': int,
           'PayloadDisplayName': str, 'PayloadDescription': str, 'PayloadOrganization': str}
 TEAM_MAPS = ('AllowedSystemExtensions', 'AllowedSystemExtensionTypes', 'RemovableSystemExtensions',
@@ -25,28 +17,49 @@ TEAM_MAPS = ('AllowedSystemExtensions', 'AllowedSystemExtensionTypes', 'Removabl
 POLICY_KEYS = {**COMMON, 'AllowUserOverrides': bool, 'AllowedTeamIdentifiers': list, **dict.fromkeys(TEAM_MAPS, dict)}
 
 
-def problems(profile):  # every rule the profile breaks, one sentence each
-    found, seen = [] if profile.get('PayloadType') == 'Configuration' else ['the profile is no Configuration'], []
-    for payload in [profile, *profile['PayloadContent']]:
-        policy = payload.get('PayloadType') == POLICY
-        known = POLICY_KEYS if policy else {**COMMON, 'PayloadContent': list, 'PayloadScope': str}
-        found += [f'{key} is not a key of this payload, or of the wrong type' for key, value in payload.items()
-                  if (type(value) is not known[key] if key in known else policy or key in TEAM_MAPS)]
-        found += [f'{what} is wrong' for what, ok in (
-            ('PayloadVersion', payload.get('PayloadVersion') == 1),
-            ('PayloadIdentifier', REVERSE_DNS.fullmatch(str(payload.get('PayloadIdentifier')))),
-            ('PayloadUUID', UUID.fullmatch(str(payload.get('PayloadUUID'))))) if not ok]
-        seen += [str(payload.get('PayloadIdentifier')), str(payload.get('PayloadUUID')).upper()]
-        teams = payload.get('AllowedTeamIdentifiers', []) if policy else []
-        found += [f'{team!r} is not a team identifier' for team in teams if not TEAM.fullmatch(team)]
-        for name, mapping in ((name, payload[name]) for name in TEAM_MAPS if policy and name in payload):
-            valid, kind = ((EXTENSION_TYPES.__contains__, 'an extension type') if name == 'AllowedSystemExtensionTypes'
-                           else (REVERSE_DNS.fullmatch, 'a bundle identifier'))
-            found += [f'{team!r} is not a team identifier' for team in mapping if not TEAM.fullmatch(team)]
-            found += [f'{item!r} is not {kind}' for items in mapping.values() for item in items if not valid(item)]
-        if set(teams) & set(payload.get('AllowedSystemExtensions', {}) if policy else {}):
-            found.append('a team stands both in AllowedTeamIdentifiers and in AllowedSystemExtensions')
-    return found + [f'{value!r} is used twice' for value in sorted({v for v in seen if seen.count(v) > 1})]
+def payloads(profile):
+    return [profile, *profile['PayloadContent']]
+
+
+def policies(profile):
+    return [p for p in profile['PayloadContent'] if p.get('PayloadType') == POLICY]
+
+
+def named(profile, maps):  # the team identifiers and the texts listed for them in the policies' `maps`
+    return [(team, text) for p in policies(profile) for name in maps for team, texts in p.get(name, {}).items()
+            for text in texts]
+
+
+# The reference's rules, in our words; each names what breaks it.
+RULES = {
+    'a profile is a Configuration': lambda p: p.get('PayloadType') == 'Configuration',
+    'every payload has version 1': lambda p: all(x.get('PayloadVersion') == 1 for x in payloads(p)),
+    'every payload has a reverse-DNS identifier and a UUID, none used twice': lambda p: all(
+        REVERSE_DNS.fullmatch(str(x.get('PayloadIdentifier'))) and UUID.fullmatch(str(x.get('PayloadUUID')))
+        for x in payloads(p)) and len({str(x.get(k)).upper() for x in payloads(p)
+                                       for k in ('PayloadIdentifier', 'PayloadUUID')}) == 2 * len(payloads(p)),
+    # A key the reference does not define is a misspelling, which macOS ignores without a word.
+    'every key has its type, and a policy none but its own': lambda p: all(
+        type(v) is known[k] if k in known else x is p or x.get('PayloadType') != POLICY
+        for x, known in ((x, POLICY_KEYS if x.get('PayloadType') == POLICY else {**COMMON, 'PayloadContent': list,
+                                                                                  'PayloadScope': str})
+                         for x in payloads(p)) for k, v in x.items()),
+    "a policy's keys in a payload of another type mean a misspelt type string": lambda p: not any(
+        set(x) & set(TEAM_MAPS) for x in p['PayloadContent'] if x.get('PayloadType') != POLICY),
+    'a team identifier is ten upper-case letters and digits': lambda p: all(TEAM.fullmatch(team) for team in [
+        *(t for x in policies(p) for t in x.get('AllowedTeamIdentifiers', [])), *dict(named(p, TEAM_MAPS))]),
+    'an extension type is DriverExtension, NetworkExtension or EndpointSecurityExtension': lambda p: all(
+        kind in ('DriverExtension', 'NetworkExtension', 'EndpointSecurityExtension')
+        for _, kind in named(p, TEAM_MAPS[1:2])),
+    'a bundle identifier is reverse-DNS': lambda p: all(
+        type(bundle) is str and REVERSE_DNS.fullmatch(bundle) for _, bundle in named(p, TEAM_MAPS[:1] + TEAM_MAPS[2:])),
+    'no team stands both in AllowedTeamIdentifiers and in AllowedSystemExtensions': lambda p: not any(
+        set(x.get('AllowedTeamIdentifiers', [])) & set(x.get('AllowedSystemExtensions', {})) for x in policies(p)),
+}
+
+
+def problems(profile):
+    return [rule for rule, holds in RULES.items() if not holds(profile)]
 
 
 TEXTS = {'DISPLAY_NAME': 'R&D <fleet> "drivers"', 'DESCRIPTION': "Allows it; it's ours", 'ORGANIZATION': 'Veltrin & Co'}
@@ -98,21 +111,17 @@ class Profile(unittest.TestCase):
         for team in ('', 'a1b2c3d4e5', 'A1B2C3D4E', 'A1B2C3D4E56', 'A1B2C3D4E-'):
             self.assertIsNone(self.make(team, 'refused'), team)
 
-    def test_a_profile_that_breaks_a_rule_is_caught(self):
-        good = self.read(self.make('A1B2C3D4E5'))
-        for key, value, words in [  # a key of the policy, or of the profile: /key; None: removed
-                ('PayloadType', 'com.apple.system-extensions-policy', 'AllowedSystemExtensions is not a key'),
-                ('AllowedSystemExtensionTypes', {'A1B2C3D4E5': ['DriverExtensions']}, "'DriverExtensions' is not"),
-                ('AllowedSystemExtensions', {'a1b2c3d4e5': [DEXT]}, "'a1b2c3d4e5' is not a team identifier"),
-                ('AllowedTeamIdentifiers', ['A1B2C3D4E'], "'A1B2C3D4E' is not a team identifier"),
-                ('PayloadUUID', good['PayloadUUID'].lower(), 'is used twice'),
-                ('AllowedTeamIdentifiers', ['A1B2C3D4E5'], 'a team stands both'),
-                ('AllowUserOverrides', 'true', 'AllowUserOverrides is not a key of this payload, or'),
-                ('AllowedSystemExtension', {}, 'AllowedSystemExtension is not a key'),
-                ('RemovableSystemExtensions', {'A1B2C3D4E5': ['Driver']}, "'Driver' is not a bundle identifier"),
-                ('PayloadVersion', 2, 'PayloadVersion is wrong'), ('PayloadUUID', None, 'PayloadUUID is wrong'),
-                ('/PayloadIdentifier', 'profile', 'PayloadIdentifier is wrong'),
-                ('/PayloadType', 'configuration', 'no Configuration'), ('/PayloadScope', 1, 'PayloadScope is not')]:
+    def test_a_profile_that_breaks_a_rule_breaks_that_rule_alone(self):
+        good, rules = self.read(self.make('A1B2C3D4E5')), list(RULES)
+        for rule, key, value in [  # a key of the policy, or of the profile: /key; None: removed
+                (0, '/PayloadType', 'configuration'), (1, 'PayloadVersion', 2), (2, '/PayloadIdentifier', 'profile'),
+                (2, 'PayloadUUID', None), (2, 'PayloadUUID', good['PayloadUUID'].lower()), (3, 'AllowUserOverrides', 'true'),
+                (3, 'AllowedSystemExtension', {}), (3, '/PayloadScope', 1),
+                (4, 'PayloadType', 'com.apple.system-extensions-policy'),
+                (5, 'AllowedSystemExtensions', {'a1b2c3d4e5': [DEXT]}), (5, 'AllowedTeamIdentifiers', ['A1B2C3D4E']),
+                (6, 'AllowedSystemExtensionTypes', {'A1B2C3D4E5': ['DriverExtensions']}),
+                (7, 'RemovableSystemExtensions', {'A1B2C3D4E5': ['Driver']}), (7, 'AllowedSystemExtensions', {'A1B2C3D4E5': [1]}),
+                (8, 'AllowedTeamIdentifiers', ['A1B2C3D4E5'])]:
             with self.subTest(key=key, value=value):
                 profile = copy.deepcopy(good)
                 target = profile if key.startswith('/') else profile['PayloadContent'][0]
@@ -120,8 +129,7 @@ class Profile(unittest.TestCase):
                 path = os.path.join(self.dir.name, 'broken.mobileconfig')
                 with open(path, 'wb') as f:
                     plistlib.dump(profile, f)
-                found = problems(self.read(path))
-                self.assertTrue(any(words in problem for problem in found), found)
+                self.assertEqual(problems(self.read(path)), [rules[rule]])
 
 
 if __name__ == '__main__':

@@ -35,7 +35,7 @@ def home_not_utf8(case):
 # `open_for` seconds after its start, then ends at once on SIGTERM, with status 0.
 # Standard output is `out` (default: the release line and the report), the log holds
 # `log` (texts, or the exact bytes), standard error holds `err` (None: nothing), and
-# the logind stand-in got the calls `restart`.
+# the private bus carried the restart requests `restart`.
 def endure(self, flags=(), env=None, prefix=(), prepare=None, control=(), sign='out:[', then=None, ends=False,
            signals=(), open_for=0, out=None, log=(), err='', restart=(), utc_offset=None, qt_only=False):
     if qt_only and GNUSTEP:

@@ -1,5 +1,5 @@
 # What every end-to-end and load case shares: a child seen from outside, a private
-# system bus whose logind is a recorder, a scratch home and state. VELTRIN_E2E_APP
+# system bus that records restart requests, a scratch home and state. VELTRIN_E2E_APP
 # names the GNUstep build; VELTRIN_E2E_KEEP=1 keeps every scratch directory.
 import ast, calendar, contextlib, os, re, shutil, signal, socket, sys, tempfile, threading, time, types, unittest
 from signal import SIGHUP, SIGINT, SIGKILL, SIGTERM  # noqa: F401 (for the cases)
@@ -7,7 +7,7 @@ from signal import SIGHUP, SIGINT, SIGKILL, SIGTERM  # noqa: F401 (for the cases
 E = os.environ
 GNUSTEP = bool(E.get('VELTRIN_E2E_APP'))
 LAUNCHER = E.get('VELTRIN_E2E_APP') or E.get('VELTRIN_E2E_LAUNCHER', '')
-SYSEXTCTL, RECORDER, APPENDER = (E.get('VELTRIN_E2E_' + n, '') for n in ('SYSEXTCTL', 'RECORDER', 'APPENDER'))
+SYSEXTCTL, APPENDER = E.get('VELTRIN_E2E_SYSEXTCTL', ''), E.get('VELTRIN_E2E_APPENDER', '')
 DEXT, VERSION = E.get('VELTRIN_E2E_DEXT_IDENTIFIER', ''), E.get('VELTRIN_E2E_DEXT_VERSION', '')
 
 # Standard output of a supported release; the activity-log texts of the service's answers.
@@ -126,11 +126,12 @@ class Child:
                 self.pid = None
 
 
-# A dbus-daemon of the tests' own with a recording stand-in of logind: a launcher on it
-# can ask for a restart as often as it likes, each request becomes a line in a file.
+# A dbus-daemon of the tests' own, where no one holds logind's name, so that nothing
+# can restart the machine; dbus-monitor (Debian package dbus-bin) records in pcap form
+# every restart request made on it, with the flag that allows the user to be asked.
 class Bus:
     def __init__(self, root):
-        self.record = root + '/reboot-calls.txt'
+        self.record, self.seen = root + '/reboot-calls.pcap', 24  # the header before the first record
         conf = write(root + '/bus.conf', '<busconfig><type>veltrin-e2e-system</type><auth>EXTERNAL</auth>'
                      f'<listen>unix:path={root}/socket</listen><policy context="default"><allow user="*"/>'
                      '<allow own="*"/><allow send_destination="*"/><allow receive_sender="*"/>'
@@ -138,29 +139,36 @@ class Bus:
         self.daemon = Child(['dbus-daemon', '--config-file=' + conf, '--print-address', '--nofork',
                              '--nopidfile'], TOOLS, root + '/dbus-daemon.stderr')
         self.address = (self.daemon.line('', 10) or [''])[0].strip()
-        self.recorder = Child([RECORDER, self.address, self.record], TOOLS, root + '/logind-recorder.stderr')
-        if not (self.address and self.recorder.line('ready', 10)):
+        self.monitor = Child(['dbus-monitor', '--address', self.address, '--pcap',
+                              "type='method_call',interface='org.freedesktop.login1.Manager',member='Reboot'"], TOOLS,
+                             actions=[(os.POSIX_SPAWN_OPEN, 1, self.record, os.O_WRONLY | os.O_CREAT, 0o600)])
+        # A monitor is told the name it was given, once it is one.
+        if not (self.address and until(lambda: os.path.exists(self.record) and os.path.getsize(self.record) > self.seen, 10)):
             self.close()
-            raise RuntimeError('no private bus with logind stand-in: ' + read(root + '/logind-recorder.stderr'))
+            raise RuntimeError('no private bus with a monitor on it: ' + read(root + '/dbus-daemon.stderr'))
 
     def close(self):
-        self.recorder.close()
+        self.monitor.close()
         self.daemon.close()
 
-    def calls(self):  # the Reboot calls the stand-in received since the last time
-        calls, _ = read(self.record).splitlines(), write(self.record, '')
+    def calls(self):  # the Reboot calls made on the bus since the last time
+        with open(self.record, 'rb') as f:
+            data, calls = f.read(), []
+        while self.seen + 16 <= len(data):
+            size = int.from_bytes(data[self.seen + 8:self.seen + 12], 'little')
+            message, self.seen = data[self.seen + 16:self.seen + 16 + size], self.seen + 16 + size
+            if message[1] == 1:  # a method call, little-endian: flags, then the one boolean at the end
+                calls.append(f'Reboot interactive={["false", "true"][message[-4]]} '
+                             f'authorization={["not-allowed", "allowed"][message[2] >> 2 & 1]}')
         return calls
 
-    # '' while the stand-in holds logind's name on this bus, else why: it took the
-    # name, allowing no one to replace it, before it said it was ready.
-    def confirm(self):
-        running = not (self.daemon.ended or self.recorder.ended)
-        return '' if running else 'the private dbus-daemon or the logind stand-in is not running'
+    def confirm(self):  # '' while this bus is there and recorded, else why
+        return '' if not (self.daemon.ended or self.monitor.ended) else 'the private bus or its monitor is gone'
 
 
 # Why running argv with env could reach a real restart request, or '' when it
-# cannot: a run that may ask for one must be on `bus` (the private one with the
-# logind stand-in, or a silent bus the case made), confirmed. Conservative on
+# cannot: a run that may ask for one must be on `bus` (the private one, recorded,
+# or a silent bus the case made), confirmed. Conservative on
 # purpose: any mention of the flag counts, whatever wins.
 def guard(argv, env, bus):
     if not any(MODES.get(a, [''])[0] == 'activateAndRestart' for a in argv):
