@@ -141,9 +141,10 @@ class Bus:
         self.address = (self.daemon.line('', 10) or [''])[0].strip()
         self.monitor = Child(['dbus-monitor', '--address', self.address, '--pcap',
                               "type='method_call',interface='org.freedesktop.login1.Manager',member='Reboot'"], TOOLS,
-                             actions=[(os.POSIX_SPAWN_OPEN, 1, self.record, os.O_WRONLY | os.O_CREAT, 0o600)])
+                             actions=[(os.POSIX_SPAWN_OPEN, 0, os.devnull, os.O_RDONLY, 0),
+                                      (os.POSIX_SPAWN_OPEN, 1, self.record, os.O_WRONLY | os.O_CREAT, 0o600)])
         # A monitor is told the name it was given, once it is one.
-        if not (self.address and until(lambda: os.path.exists(self.record) and os.path.getsize(self.record) > self.seen, 10)):
+        if not (self.address and until(lambda: os.path.getsize(self.record) > self.seen, 10)):
             self.close()
             raise RuntimeError('no private bus with a monitor on it: ' + read(root + '/dbus-daemon.stderr'))
 
@@ -154,8 +155,7 @@ class Bus:
     def calls(self):  # the Reboot calls made on the bus since the last time
         with open(self.record, 'rb') as f:
             data, calls = f.read(), []
-        while self.seen + 16 <= len(data):
-            size = int.from_bytes(data[self.seen + 8:self.seen + 12], 'little')
+        while len(data) >= self.seen + 16 + (size := int.from_bytes(data[self.seen + 8:self.seen + 12], 'little')):
             message, self.seen = data[self.seen + 16:self.seen + 16 + size], self.seen + 16 + size
             if message[1] == 1:  # a method call, little-endian: flags, then the one boolean at the end
                 calls.append(f'Reboot interactive={["false", "true"][message[-4]]} '
