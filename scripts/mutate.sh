@@ -34,9 +34,9 @@ scratch=${MUTATE_SCRATCH:-$top/build/mutate}
 declare -A targets=(
     [logic]="launcher_unit_tests activity_log_appender launcher_property_tests"
     [sysext]="sysext_unit_tests sysext_process_tests sysext_request_tests sysextctl"
-    [lock]="sysext_process_tests sysext_request_tests sysextctl veltrin_Driverkit_Launcher logind_recorder activity_log_appender"
+    [lock]="sysext_process_tests sysext_request_tests sysextctl veltrin_Driverkit_Launcher activity_log_appender"
     [qt]="qt_backend_tests qt_application_main_tests"
-    [e2e]="veltrin_Driverkit_Launcher sysextctl logind_recorder activity_log_appender"
+    [e2e]="veltrin_Driverkit_Launcher sysextctl activity_log_appender"
     [deploy]=""
 )
 declare -A tests=([logic]="-L unit|property" [sysext]="-L sysext" [lock]="-L sysext|load"

@@ -6,7 +6,7 @@
 
 #include <cstdlib>
 #include <memory>
-#include <string>
+#include <string_view>
 
 #include "QuitSignals.h"
 #include "Retention.h"
@@ -33,17 +33,9 @@ NSString* fromUtf8(std::string_view text) {
     return made != nil ? made : @"";
 }
 
-class CocoaWindow final : public platform::Window {
-  public:
-    explicit CocoaWindow(NSWindow* window) : window_(VELTRIN_RETAIN(window)) {}
-    ~CocoaWindow() override { VELTRIN_RELEASE(window_); }
-    CocoaWindow(const CocoaWindow&) = delete;
-    CocoaWindow& operator=(const CocoaWindow&) = delete;
-
-  private:
-    // Only kept: outlets are strong, and nothing asks the window for anything.
-    [[maybe_unused]] NSWindow* window_;
-};
+// The window is the layout's, kept by AppDelegate below to show it at launch; the
+// launcher asks nothing of it.
+class CocoaWindow final : public platform::Window {};
 
 class CocoaTextField final : public platform::TextField {
   public:
@@ -103,7 +95,7 @@ AppDelegate* layoutDelegate = nil;
 
 - (void)setWindow:(NSWindow*)window {
     _window = window;
-    _launcher->setWindow(window != nil ? std::make_shared<CocoaWindow>(window) : nullptr);
+    _launcher->setWindow(window != nil ? std::make_shared<CocoaWindow>() : nullptr);
 }
 - (void)setQuitButton:(NSButton*)button {
     _launcher->setQuitButton(button != nil ? std::make_shared<CocoaButton>(button) : nullptr);

@@ -76,13 +76,15 @@ bool isPrivateDirectoryOfOurs(const std::string& path) {
 
 // Outside a desktop session (ssh, cron, a bare console) nothing has made the
 // per-user runtime directory; Qt would complain about it on every run. One
-// private directory per user, reused from run to run, or a fresh one when that
-// name is taken by someone else.
+// private directory per user in the temporary folder, reused from run to run,
+// or a fresh one when that name is taken by someone else.
 void ensureRuntimeDirectory() {
     if (isSetAndNotEmpty("XDG_RUNTIME_DIR")) {
         return;
     }
-    std::string path = "/tmp/veltrin-runtime-" + std::to_string(::geteuid());
+    const char* temporary = std::getenv("TMPDIR");
+    std::string path = temporary != nullptr && temporary[0] == '/' ? temporary : "/tmp";
+    path += "/veltrin-runtime-" + std::to_string(::geteuid());
     if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
         return;
     }

@@ -15,24 +15,8 @@ LauncherWindow::LauncherWindow() : ui_(std::make_unique<Ui::LauncherWindow>()) {
 
 LauncherWindow::~LauncherWindow() = default;
 
-QPushButton* LauncherWindow::loadButton() const {
-    return ui_->loadButton;
-}
-QPushButton* LauncherWindow::disableButton() const {
-    return ui_->disableButton;
-}
-QPushButton* LauncherWindow::quitButton() const {
-    return ui_->quitButton;
-}
-QLabel* LauncherWindow::messageBox() const {
-    return ui_->messageBox;
-}
-QLabel* LauncherWindow::macOSMessageBox() const {
-    return ui_->macOSMessageBox;
-}
-
 void LauncherWindow::connectTo(ApplicationDelegate& delegate) {
-    delegate.setWindow(std::make_shared<QtWindow>(this));
+    delegate.setWindow(std::make_shared<QtWindow>());
     delegate.setQuitButton(std::make_shared<QtButton>(ui_->quitButton));
     delegate.setMessageBox(std::make_shared<QtTextField>(ui_->messageBox));
     delegate.setMacOSMessageBox(std::make_shared<QtTextField>(ui_->macOSMessageBox));

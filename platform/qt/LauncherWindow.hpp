@@ -2,8 +2,6 @@
 // user's quit: on Linux no menu is left to quit from once it is gone.
 #pragma once
 
-#include <QLabel>
-#include <QPushButton>
 #include <QWidget>
 #include <memory>
 
@@ -25,12 +23,6 @@ class LauncherWindow final : public QWidget {
     // What loading a layout does: the delegate gets its four outlets, the two
     // buttons their actions, and Quit its own action.
     void connectTo(ApplicationDelegate& delegate);
-
-    QPushButton* loadButton() const;
-    QPushButton* disableButton() const;
-    QPushButton* quitButton() const;
-    QLabel* messageBox() const;
-    QLabel* macOSMessageBox() const;
 
   protected:
     void closeEvent(QCloseEvent* event) override;

@@ -13,13 +13,8 @@
 
 namespace platform::qt {
 
-class QtWindow final : public Window {
-  public:
-    explicit QtWindow(QWidget* window) : window_(window) {}
-
-  private:
-    QPointer<QWidget> window_;
-};
+// The window itself is the layout's; the launcher asks nothing of it.
+class QtWindow final : public Window {};
 
 // A display-only status line. Plain text always: a description that looks like
 // markup is shown as written, never rendered.

@@ -66,11 +66,8 @@ int TimerHost::start(std::chrono::milliseconds interval, std::shared_ptr<QtTimer
 // Only a pending timer has an id: firing a one-shot timer and invalidating set it to 0,
 // so an id that Qt hands out again never reaches here from an older timer.
 void TimerHost::cancel(int id) {
-    const auto found = pending_.find(id);
-    if (found != pending_.end()) {
-        killTimer(id);
-        pending_.erase(found);
-    }
+    killTimer(id);
+    pending_.erase(id);
 }
 
 void TimerHost::cancelAll() {
@@ -84,10 +81,9 @@ void TimerHost::timerEvent(QTimerEvent* event) {
     const int id = event->timerId();
     const auto found = pending_.find(id);
     if (found == pending_.end()) {
-        killTimer(id);
         return;
     }
-    // Kept alive through the call: fireTimer may invalidate this very timer.
+    // Held through the call: fireTimer may invalidate this very timer.
     const std::shared_ptr<QtTimer> timer = found->second;
     if (!timer->repeats()) {
         killTimer(id);

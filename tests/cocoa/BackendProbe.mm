@@ -31,20 +31,15 @@ bool runUntil(NSString* mode, Done done) {
     return done();
 }
 
-// Each of the program's formats with hostile arguments reads, through os_log,
-// as the platform's formatting of the table's format does. LOG_PERROR copies
-// each syslog message to standard error, which a pipe brings back here.
+// Each kind of the program's formats with hostile arguments reads, through
+// os_log, as the platform's formatting of the table's format does. LOG_PERROR
+// copies each syslog message to standard error, which a pipe brings back here.
 int logRendersLikeTheTable() {
-    struct Row {
-        platform::LogFormat format;
-        std::vector<platform::LogArgument> arguments;
-    };
-    const Row rows[] = {
+    const std::pair<platform::LogFormat, std::vector<platform::LogArgument>> rows[] = {
         {"file URL = %s", {"file:///home/a%20b/veltrinLogFile.txt"}},
         {"Start:installing driver\n", {}},
         {"Error:Unexpected result %d for system extension request", {std::int64_t{-1} << 40}},
         {"Error:System extension request failed: %@", {"a %@ and %{public}@ text"}},
-        {"Info:System Extension %@ requires user approval", {"com.example.driver"}},
         {"Info:Replacing extension %@ version %@ with version %@", {"id", "1.0 %d", "2.0"}},
     };
     int ends[2];
@@ -53,12 +48,10 @@ int logRendersLikeTheTable() {
     }
     openlog("probe", LOG_PERROR, LOG_USER);
     int failures = 0;
-    for (const Row& row : rows) {
-        platform::osLog(row.format, row.arguments);
-        std::string want = "probe: " + platform::formatLogMessage(row.format, row.arguments);
-        if (want.back() != '\n') {
-            want += '\n';
-        }
+    for (const auto& [format, arguments] : rows) {
+        platform::osLog(format, arguments);
+        std::string want = "probe: " + platform::formatLogMessage(format, arguments);
+        want += want.back() != '\n' ? "\n" : "";
         std::string got(want.size() + 64, '\0');
         got.resize(
             static_cast<std::size_t>(std::max<ssize_t>(read(ends[0], got.data(), got.size()), 0)));
@@ -90,14 +83,14 @@ int timerFiresInTheModesOfMenusAndPanels() {
 }
 
 // A quit signal that comes before the application object exists still ends the
-// application once it runs.
+// application once it runs (GNUstep's terminate: ends the process).
 int quitBeforeTheApplicationExists() {
     platform::installQuitSignals();
     std::raise(SIGTERM);
     usleep(300000);  // the signal's waiter has long passed the quit on by now
     [NSApplication sharedApplication];
     [NSApp run];
-    return 0;  // GNUstep's terminate: ends the process before this
+    return 1;
 }
 
 struct Answers final : platform::SystemExtensionRequestDelegate {
@@ -138,19 +131,10 @@ int delegateReplacedAfterSubmission(const char* identifier) {
 int main(int argc, char** argv) {
     const std::string piece = argc > 1 ? argv[1] : "";
     @autoreleasepool {
-        if (piece == "log") {
-            return logRendersLikeTheTable();
-        }
-        if (piece == "timer") {
-            return timerFiresInTheModesOfMenusAndPanels();
-        }
-        if (piece == "quit") {
-            return quitBeforeTheApplicationExists();
-        }
-        if (piece == "delegate" && argc > 2) {
-            return delegateReplacedAfterSubmission(argv[2]);
-        }
+        return piece == "log"        ? logRendersLikeTheTable()
+               : piece == "timer"    ? timerFiresInTheModesOfMenusAndPanels()
+               : piece == "quit"     ? quitBeforeTheApplicationExists()
+               : piece == "delegate" ? delegateReplacedAfterSubmission(argc > 2 ? argv[2] : "")
+                                     : 2;
     }
-    std::fprintf(stderr, "usage: %s log|timer|quit|delegate IDENTIFIER\n", argv[0]);
-    return 2;
 }

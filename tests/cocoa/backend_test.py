@@ -5,25 +5,18 @@
 from harness import *
 
 
-class Backend(E2eTest):
-    def probe(self, *args):
-        child = self.start([LAUNCHER, *args], self.env(NSZombieEnabled='YES'), args[0])
-        code, errors = child.finish(20), read(f'{self.root}/{args[0]}.stderr')
-        self.assertEqual(code, 0, child.output() + errors)
-        self.assertNotIn('deallocated instance', errors)
+def probe(self, *args):
+    child = self.start([LAUNCHER, *args], self.env(NSZombieEnabled='YES'), args[0])
+    code, errors = child.finish(20), read(f'{self.root}/{args[0]}.stderr')
+    self.assertEqual(code, 0, child.output() + errors)
+    self.assertNotIn('deallocated instance', errors)
 
-    def testLogReadsAsTheTableFormatsForEveryKindOfFormat(self):
-        self.probe('log')
 
-    def testExitTimerFiresWhileAMenuIsTrackedOrAPanelIsModal(self):
-        self.probe('timer')
-
-    def testQuitSignalBeforeTheApplicationExistsStillQuits(self):
-        self.probe('quit')
-
-    def testRequestGivenAnotherDelegateAfterSubmissionAnswersItAndReleasesEachObjectOnce(self):
-        self.probe('delegate', DEXT)
-
+Backend = type('Backend', (E2eTest,), {'test' + name: lambda self, args=args: probe(self, *args) for name, args in {
+    'LogReadsAsTheTableFormatsForEveryKindOfFormat': ['log'],
+    'ExitTimerFiresWhileAMenuIsTrackedOrAPanelIsModal': ['timer'],
+    'QuitSignalBeforeTheApplicationExistsStillQuits': ['quit'],
+    'RequestGivenAnotherDelegateAfterSubmissionAnswersItAndReleasesEachObjectOnce': ['delegate', DEXT]}.items()})
 
 if __name__ == '__main__':
     main()

@@ -1,20 +1,16 @@
-# What every end-to-end and load case shares: a child process seen from outside,
-# a private system bus whose logind is a recorder, and a test case with a scratch
-# home and state directory of its own. The binaries come from the environment
-# (CMake sets it); VELTRIN_E2E_APP names the GNUstep build instead of the Qt one,
-# which then runs on a private Xvfb. By hand: ctest -R Class.Case -V shows the
-# command and its environment; VELTRIN_E2E_KEEP=1 keeps every scratch directory.
-import ast, calendar, codecs, contextlib, os, re, shutil, signal, socket, sys, tempfile, threading, time, unittest
+# What every end-to-end and load case shares: a child seen from outside, a private
+# system bus that records restart requests, a scratch home and state. VELTRIN_E2E_APP
+# names the GNUstep build; VELTRIN_E2E_KEEP=1 keeps every scratch directory.
+import ast, calendar, contextlib, os, re, shutil, signal, socket, sys, tempfile, threading, time, types, unittest
 from signal import SIGHUP, SIGINT, SIGKILL, SIGTERM  # noqa: F401 (for the cases)
 
 E = os.environ
 GNUSTEP = bool(E.get('VELTRIN_E2E_APP'))
 LAUNCHER = E.get('VELTRIN_E2E_APP') or E.get('VELTRIN_E2E_LAUNCHER', '')
-SYSEXTCTL, RECORDER, APPENDER = (E.get('VELTRIN_E2E_' + n, '') for n in ('SYSEXTCTL', 'RECORDER', 'APPENDER'))
+SYSEXTCTL, APPENDER = E.get('VELTRIN_E2E_SYSEXTCTL', ''), E.get('VELTRIN_E2E_APPENDER', '')
 DEXT, VERSION = E.get('VELTRIN_E2E_DEXT_IDENTIFIER', ''), E.get('VELTRIN_E2E_DEXT_VERSION', '')
 
-# Standard output of a supported release, before the argument report; the
-# activity-log texts of the service's answers to the build's extension.
+# Standard output of a supported release; the activity-log texts of the service's answers.
 RELEASE = 'Running on Ventura or greater\n'
 SUCCESS = 'Success:System extension operation successful. Please restart your computer.'
 AFTER_REBOOT = 'Success:System extension operation will complete after reboot. Please restart your computer.'
@@ -29,12 +25,11 @@ CANCELED = (f'The request for {DEXT} was canceled while it waited for approval: 
             'removed or the service was reset.')
 ARGS = 'Info:Command arguments='
 
-# Anything that could lead a child to the user's display, session, home or the
-# machine's real system bus stays behind.
+# Whatever could lead a child to the user's display, session, files or real system bus.
 DROPPED = re.compile('DISPLAY|WAYLAND_DISPLAY|DBUS_.*|HOME|XAUTHORITY|SESSION_MANAGER|DESKTOP_SESSION|'
-                     'XDG_.*|QT_.*|VELTRIN_E2E_.*')
+                     'XDG_.*|QT_.*|TMPDIR|VELTRIN_E2E_.*')
 XDG = {'XDG_STATE_HOME': 'state', 'XDG_CONFIG_HOME': 'config', 'XDG_CACHE_HOME': 'cache',
-       'XDG_DATA_HOME': 'data', 'XDG_RUNTIME_DIR': 'runtime'}
+       'XDG_DATA_HOME': 'data', 'XDG_RUNTIME_DIR': 'runtime', 'TMPDIR': 'tmp'}
 TOOLS = {'PATH': E.get('PATH', '/usr/bin:/bin')}
 LOG_LINE = re.compile(r'(\d\d/\d\d/\d{4} \d\d:\d\d:\d\d):(.*?)\r\n', re.S)
 
@@ -56,75 +51,58 @@ def report(flags):  # the argument report line of the launcher run with `flags`
     return '[' + ', '.join(f'"{a}"' for a in [LAUNCHER, *flags]) + ']\n'
 
 
-def read_modes(path):  # flag -> (action, start text, takes -wait, help), as the launcher reads them
-    def fields(row):  # C string literals (adjacent ones joined) and names, in order
-        return [ast.literal_eval(f'({f})') if f.startswith('"') else f
-                for f in re.findall(r'(?:"(?:\\.|[^"\\])*"\s*)+|\w+', row)]
-    rows = re.findall(r'^VELTRIN_LAUNCH_MODE\(((?:"(?:\\.|[^"\\])*"|[^()"])*)\)', read(path), re.M)
-    return {flag: rest for flag, *rest in map(fields, rows)}
+# flag -> (action, start text), from the table of modes the launcher reads.
+MODES = {flag: (action, ast.literal_eval(f'"{start}"')) for flag, action, start in re.findall(
+    r'^VELTRIN_LAUNCH_MODE\("(.*?)",\s*(\w+),\s*"((?:\\.|[^"\\])*)"', read(
+        os.path.dirname(os.path.abspath(__file__)) + '/../../veltrin_Driverkit_Launcher/LaunchModes.def'), re.M)}
+START = {flag: start for flag, (action, start) in MODES.items() if start}
 
 
-MODES = read_modes(os.path.dirname(os.path.abspath(__file__)) + '/../../veltrin_Driverkit_Launcher/LaunchModes.def')
-START = {flag: start for flag, (action, start, *_) in MODES.items() if start}
+def until(check, timeout):  # the first true answer of `check` within `timeout` seconds, else its last
+    end = time.monotonic() + timeout
+    while not (answer := check()) and time.monotonic() < end:
+        time.sleep(0.02)
+    return answer
 
 
-# A child process seen from outside: argv run with exactly `env`, leading its own
-# process group, with default signal handling; stdin /dev/null, stdout a non-blocking
-# pipe read line by line with each line's arrival, stderr to `err` (or `actions` instead,
-# stdout then unread); its exit code (negative: the signal) with the moment it
-# ended. Every wait is bounded, so that nothing can hang the suite.
+# argv run with exactly `env`, leading its own process group, default signal handling;
+# stdin /dev/null, stdout a non-blocking pipe read line by line with each line's arrival,
+# stderr to `err` (or `actions`); its exit code (negative: the signal) and end. Every
+# wait is bounded, so that nothing can hang the suite.
 class Child:
     def __init__(self, argv, env, err=os.devnull, actions=None):
-        self.lines, self.code, self.ended, self.cv = [], None, None, threading.Condition()
-        self.closed, out = actions is not None, None
-        if actions is None:
-            out, w = os.pipe()
-            os.set_blocking(w, False)  # as some parents hand it out: a full pipe then refuses, not waits
-            actions = [(os.POSIX_SPAWN_OPEN, 0, os.devnull, os.O_RDONLY, 0), (os.POSIX_SPAWN_DUP2, w, 1),
-                       (os.POSIX_SPAWN_OPEN, 2, err, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600)]
+        self.lines, self.code, self.ended, self.closed = [], None, None, False
+        out, w = os.pipe()
+        os.set_blocking(w, False)  # as some parents hand it out: a full pipe then refuses, not waits
         self.started = time.monotonic()
-        self.pid = os.posix_spawnp(argv[0], argv, env, file_actions=actions, setpgroup=0, setsigmask=(),
-                                   setsigdef=signal.valid_signals() - {SIGKILL, signal.SIGSTOP})
-        if out is not None:
-            os.close(w)
-            threading.Thread(target=self._read, args=(out,), daemon=True).start()
+        self.pid = os.posix_spawnp(argv[0], argv, env, setpgroup=0, setsigmask=(), file_actions=actions or [
+            (os.POSIX_SPAWN_OPEN, 0, os.devnull, os.O_RDONLY, 0), (os.POSIX_SPAWN_DUP2, w, 1),
+            (os.POSIX_SPAWN_OPEN, 2, err, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600)],
+            setsigdef=signal.valid_signals() - {SIGKILL, signal.SIGSTOP})
+        os.close(w)
+        threading.Thread(target=self._read, args=(out,), daemon=True).start()
         threading.Thread(target=self._wait, daemon=True).start()
 
     def _read(self, fd):
-        decoder = codecs.getincrementaldecoder('utf-8')('replace')
-        while chunk := os.read(fd, 65536):
-            with self.cv:
-                for piece in re.findall('[^\n]*\n|[^\n]+', decoder.decode(chunk)):
-                    if self.lines and not self.lines[-1][0].endswith('\n'):
-                        self.lines[-1][0] += piece
-                    else:
-                        self.lines.append([piece, time.monotonic()])
-                self.cv.notify_all()
-        os.close(fd)
-        with self.cv:
-            self.closed = True
-            self.cv.notify_all()
+        with open(fd, 'rb') as out:
+            for line in out:  # a line as soon as its line feed comes, the last one also without
+                self.lines.append([line.decode(errors='replace'), time.monotonic()])
+        self.closed = True
 
-    def _wait(self):
-        # WNOWAIT: the pid, and so the group, stays ours until close() reaps it.
+    def _wait(self):  # WNOWAIT: the pid, and so the group, stays ours until close() reaps it
         info = os.waitid(os.P_PID, self.pid, os.WEXITED | os.WNOWAIT)
-        with self.cv:
-            self.ended = time.monotonic()
-            self.code = info.si_status if info.si_code == os.CLD_EXITED else -info.si_status
-            self.cv.notify_all()
+        self.code = info.si_status if info.si_code == os.CLD_EXITED else -info.si_status
+        self.ended = time.monotonic()
 
     def line(self, prefix, timeout):  # the first complete line that starts with `prefix`
-        def found():
-            return next((l for l in self.lines if l[0].endswith('\n') and l[0].startswith(prefix)), None)
-        with self.cv:
-            return self.cv.wait_for(lambda: found() or self.closed, timeout) and found()
+        return until(lambda: next((l for l in list(self.lines)
+                                   if l[0].endswith('\n') and l[0].startswith(prefix)), None), timeout)
 
     def wait(self, timeout):  # the exit code, or None if it still runs after `timeout`
-        with self.cv:
-            if not self.cv.wait_for(lambda: self.ended, timeout):
-                return None
-            self.cv.wait_for(lambda: self.closed, 3)  # the rest of the output belongs to the run
-            return self.code
+        if not until(lambda: self.ended, timeout):
+            return None
+        until(lambda: self.closed, 3)  # the rest of the output belongs to the run
+        return self.code
 
     def finish(self, timeout):  # past `timeout`, the whole group is killed
         if self.wait(timeout) is None:
@@ -133,9 +111,8 @@ class Child:
         return self.code
 
     def signal(self, sig):
-        with self.cv:
-            if self.ended is None:
-                os.kill(self.pid, sig)
+        if self.pid is not None:
+            os.kill(self.pid, sig)
 
     def output(self):
         return ''.join(line[0] for line in list(self.lines))
@@ -149,88 +126,55 @@ class Child:
                 self.pid = None
 
 
-# A system bus of the tests' own: a dbus-daemon on a socket under `root` with a
-# recording stand-in of logind on it. A launcher whose system bus is this one can
-# ask for a restart as often as it likes: each request becomes a line in a file.
+# A dbus-daemon of the tests' own, where no one holds logind's name, so that nothing
+# can restart the machine; dbus-monitor (Debian package dbus-bin) records in pcap form
+# every restart request made on it, with the flag that allows the user to be asked.
 class Bus:
     def __init__(self, root):
-        self.root, self.record = root, root + '/reboot-calls.txt'
-        # Everyone may do everything: the only clients are the tests' own.
+        self.record, self.seen = root + '/reboot-calls.pcap', 24  # the header before the first record
         conf = write(root + '/bus.conf', '<busconfig><type>veltrin-e2e-system</type><auth>EXTERNAL</auth>'
                      f'<listen>unix:path={root}/socket</listen><policy context="default"><allow user="*"/>'
                      '<allow own="*"/><allow send_destination="*"/><allow receive_sender="*"/>'
                      '</policy></busconfig>')
-        # Debian package dbus-daemon; its address is the first line it prints.
         self.daemon = Child(['dbus-daemon', '--config-file=' + conf, '--print-address', '--nofork',
                              '--nopidfile'], TOOLS, root + '/dbus-daemon.stderr')
         self.address = (self.daemon.line('', 10) or [''])[0].strip()
-        self.recorder = Child([RECORDER, self.address, self.record], TOOLS, root + '/logind-recorder.stderr')
-        self.name = (self.recorder.line('ready ', 10) or ['ready '])[0][6:].strip()
-        if not (self.address and self.name):
+        self.monitor = Child(['dbus-monitor', '--address', self.address, '--pcap',
+                              "type='method_call',interface='org.freedesktop.login1.Manager',member='Reboot'"], TOOLS,
+                             actions=[(os.POSIX_SPAWN_OPEN, 0, os.devnull, os.O_RDONLY, 0),
+                                      (os.POSIX_SPAWN_OPEN, 1, self.record, os.O_WRONLY | os.O_CREAT, 0o600)])
+        # A monitor is told the name it was given, once it is one.
+        if not (self.address and until(lambda: os.path.getsize(self.record) > self.seen, 10)):
             self.close()
-            raise RuntimeError('no private bus with logind stand-in: ' + read(root + '/logind-recorder.stderr'))
+            raise RuntimeError('no private bus with a monitor on it: ' + read(root + '/dbus-daemon.stderr'))
 
     def close(self):
-        self.recorder.close()
+        self.monitor.close()
         self.daemon.close()
 
-    def calls(self):  # the Reboot calls the stand-in received since the last time
-        calls, _ = read(self.record).splitlines(), write(self.record, '')
+    def calls(self):  # the Reboot calls made on the bus since the last time
+        with open(self.record, 'rb') as f:
+            data, calls = f.read(), []
+        while len(data) >= self.seen + 16 + (size := int.from_bytes(data[self.seen + 8:self.seen + 12], 'little')):
+            message, self.seen = data[self.seen + 16:self.seen + 16 + size], self.seen + 16 + size
+            if message[1] == 1:  # a method call, little-endian: flags, then the one boolean at the end
+                calls.append(f'Reboot interactive={["false", "true"][message[-4]]} '
+                             f'authorization={["not-allowed", "allowed"][message[2] >> 2 & 1]}')
         return calls
 
-    def confirm(self):  # asks the bus who owns logind's name: '' when the stand-in does, else why
-        if self.daemon.ended or self.recorder.ended:
-            return 'the private dbus-daemon or the logind stand-in is not running'
-        # Debian package dbus-bin.
-        query = Child(['dbus-send', '--bus=' + self.address, '--print-reply', '--dest=org.freedesktop.DBus',
-                       '/org/freedesktop/DBus', 'org.freedesktop.DBus.GetNameOwner',
-                       'string:org.freedesktop.login1'], TOOLS, self.root + '/dbus-send.stderr')
-        code, owner = query.finish(10), query.output()
-        query.close()
-        if code != 0 or f'string "{self.name}"' not in owner:
-            return 'org.freedesktop.login1 on the private bus is not the stand-in: ' + owner
-        return ''
-
-
-# A system bus that takes every connection and never says a word, as a hung bus
-# daemon would: a client waits for the answer to its first greeting for good.
-class SilentBus:
-    def __init__(self, root):
-        self.path = root + '/silent-bus'
-        self.address, self.clients, self.server = 'unix:path=' + self.path, [], socket.socket(socket.AF_UNIX)
-        self.server.bind(self.path)
-        self.server.listen()
-        self.inode = os.stat(self.path).st_ino
-        threading.Thread(target=self._take, daemon=True).start()
-
-    def _take(self):
-        with contextlib.suppress(OSError):
-            while True:
-                self.clients.append(self.server.accept()[0])
-
-    def close(self):
-        self.server.close()
-        for client in self.clients:
-            client.close()
-
-    def confirm(self):  # '' while the socket at its address is still this bus's own, listening
-        with contextlib.suppress(OSError):
-            if self.server.fileno() >= 0 and os.stat(self.path).st_ino == self.inode:
-                return ''
-        return 'the silent bus at ' + self.path + ' is gone'
+    def confirm(self):  # '' while this bus is there and recorded, else why
+        return '' if not (self.daemon.ended or self.monitor.ended) else 'the private bus or its monitor is gone'
 
 
 # Why running argv with env could reach a real restart request, or '' when it
-# cannot: a run that may ask for one must be on `bus` (the private one with the
-# logind stand-in, or a silent bus the case made), confirmed.
-# Conservative on purpose: any mention of the flag counts, whatever wins.
+# cannot: a run that may ask for one must be on `bus` (the private one, recorded,
+# or a silent bus the case made), confirmed. Conservative on
+# purpose: any mention of the flag counts, whatever wins.
 def guard(argv, env, bus):
     if not any(MODES.get(a, [''])[0] == 'activateAndRestart' for a in argv):
         return ''
-    if bus is None:
-        return 'a run that may restart the machine needs the private system bus'
-    if env.get('DBUS_SYSTEM_BUS_ADDRESS') != bus.address:
-        return 'DBUS_SYSTEM_BUS_ADDRESS of the run is not the private bus ' + bus.address
+    if bus is None or env.get('DBUS_SYSTEM_BUS_ADDRESS') != bus.address:
+        return 'a run that may restart the machine must be on the private system bus'
     return bus.confirm()
 
 
@@ -260,8 +204,7 @@ class E2eTest(unittest.TestCase):
             os.mkdir(f'{self.root}/{sub}', 0o700)
 
     def remove_scratch(self):
-        # The gdnc this case's launchers started knows the case's configuration file. It
-        # must not write its defaults after the removal, so it gets no chance to.
+        # The gdnc of this case's launchers must not write its defaults after the removal.
         if GNUSTEP:
             mark = f'\0GNUSTEP_CONFIG_FILE={self.root}/GNUstep.conf\0'
             for pid in filter(str.isdigit, os.listdir('/proc')):
@@ -269,23 +212,21 @@ class E2eTest(unittest.TestCase):
                     with contextlib.suppress(OSError):
                         os.kill(int(pid), SIGKILL)
         result = self._outcome.result
-        if not E.get('VELTRIN_E2E_KEEP') and all(getattr(test, 'test_case', test) is not self
-                                                 for test, _ in result.failures + result.errors):
-            shutil.rmtree(self.root, True)
-        else:
+        if E.get('VELTRIN_E2E_KEEP') or any(getattr(test, 'test_case', test) is self
+                                            for test, _ in result.failures + result.errors):
             print('scratch directory kept, with every child\'s standard error:', self.root, file=sys.stderr)
+        else:
+            shutil.rmtree(self.root, True)
 
-    # HOME, XDG_* and the system bus pointed into the scratch directory, offscreen Qt,
-    # no display, no session bus; then `changes` (None: unset).
+    # HOME, TMPDIR, XDG_* and the system bus in the scratch directory, offscreen Qt, no
+    # display, no session bus; then `changes` (None: unset).
     def env(self, **changes):
         env = {k: v for k, v in E.items() if not DROPPED.fullmatch(k)}
         env.update({k: f'{self.root}/{sub}' for k, sub in XDG.items()}, HOME=self.home,
                    QT_QPA_PLATFORM='offscreen', DBUS_SYSTEM_BUS_ADDRESS=self.bus.address)
-        # GNUstep keeps its defaults and every user folder (Library, where it lists the
-        # applications it finds) in the scratch directory: it takes the user's home from
-        # the password database, not HOME. It draws no frames of its own (no window
-        # manager), and has its message ports, its list of launched applications and so
-        # its gdnc under the case's own temporary directory.
+        # GNUstep takes the home from the password database, not HOME: its defaults and
+        # user folders go to the scratch directory, its message ports and so its gdnc
+        # to TEMP. It draws no frames of its own (no window manager).
         if GNUSTEP:
             user = self.root + '/gnustep'
             folders = ''.join(f'{key}={user}/{folder}\n' for key, folder in
@@ -297,13 +238,18 @@ class E2eTest(unittest.TestCase):
         env.update(changes)
         return {k: v for k, v in env.items() if v is not None}
 
-    def silent_bus(self):  # a silent system bus of this case's own
-        self.silent = SilentBus(self.root)
-        self.addCleanup(self.silent.close)
+    # A system bus of the case's own that accepts no one, as a hung daemon: a greeting waits for good.
+    def silent_bus(self):
+        server, path = socket.socket(socket.AF_UNIX), self.root + '/silent-bus'
+        server.bind(path)
+        server.listen(8)
+        self.addCleanup(server.close)
+        inode = os.stat(path).st_ino
+        self.silent = types.SimpleNamespace(address='unix:path=' + path, close=server.close, confirm=lambda: '' if (
+            server.fileno() >= 0 and os.path.exists(path) and os.stat(path).st_ino == inode) else 'it is gone')
         return self.silent.address
 
-    # Every child of a case starts here, its stderr in the scratch directory's
-    # `name`.stderr; a run that could reach a real restart request is refused.
+    # Every child of a case, its stderr in `name`.stderr; one that could restart the machine is refused.
     def start(self, argv, env, name, actions=None):
         silent = self.silent and env.get('DBUS_SYSTEM_BUS_ADDRESS') == self.silent.address
         if why := guard(argv, env, self.silent if silent else self.bus):
@@ -322,15 +268,9 @@ class E2eTest(unittest.TestCase):
         return child.output()
 
     def wait_log(self, text, timeout=10):  # when a line holding `text` is first seen
-        end = time.monotonic() + timeout
-        while f':{text}\r\n' not in read(self.log):
-            if time.monotonic() > end:
-                return None
-            time.sleep(0.01)
-        return time.monotonic()
+        return until(lambda: f':{text}\r\n' in read(self.log) and time.monotonic(), timeout)
 
-    # The texts of an activity log's lines, each ended by CR LF and stamped (local
-    # wall clock, or `utc_offset` seconds east of UTC) between `since` and now.
+    # The log's texts, each line ended by CR LF, stamped (local, or `utc_offset` s east of UTC) since `since`.
     def log_texts(self, log, since, utc_offset=None):
         data, texts, at, until = read(log), [], 0, time.time()
         while m := LOG_LINE.match(data, at):

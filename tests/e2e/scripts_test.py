@@ -49,10 +49,9 @@ class Scripts(E2eTest):
             # stops at an alert panel ("Application may already be running with this name").
             env = self.env(HOME=root + '/home', XDG_STATE_HOME=root + '/state', TEMP=root)
             write(root + '/home/veltrinLogFile.txt', '')
-            if isinstance(state, int):
-                self.assertEqual(self.start([SYSEXTCTL, 'fail', DEXT, str(state)], env, f'{n}-fail').finish(20), 0)
-            elif re.fullmatch(r'[\d.]+', state):
-                self.assertEqual(self.start([SYSEXTCTL, 'release', state], env, f'{n}-release').finish(20), 0)
+            verb = ['fail', DEXT] if isinstance(state, int) else ['release'] if re.fullmatch(r'[\d.]+', state) else []
+            if verb:
+                self.assertEqual(self.start([SYSEXTCTL, *verb, str(state)], env, f'{n}-sysextctl').finish(20), 0)
             elif state:
                 write(root + '/state/veltrin-sysext/state', HEADER + state + 'end\n')
             runs.append((n, self.start([LAUNCHER, *flags], env, str(n))))
