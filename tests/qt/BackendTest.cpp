@@ -45,8 +45,8 @@ void runLoopFor(int milliseconds) {
     loop.exec();
 }
 
-// Never early, and once, also when the logic drops its reference; invalidate
-// stops only its own timer, whenever it is called.
+// Never early, and once unless asked to repeat, also when the logic drops its
+// reference; invalidate stops only its own timer, whenever it is called.
 TEST(Timers, FireOnceNeverEarlyAndInvalidateStopsOnlyTheirOwn) {
     // Under a millisecond, and just short of the next one: an interval rounded down
     // fires at once or almost a millisecond early, which even a busy machine shows.
@@ -60,6 +60,12 @@ TEST(Timers, FireOnceNeverEarlyAndInvalidateStopsOnlyTheirOwn) {
     RecordingTarget cancelled;
     RecordingTarget kept;
     RecordingTarget selfInvalidating;
+    RecordingTarget repeating;
+    auto fourth = platform::scheduledTimerWithTimeInterval(0.001, repeating, true);
+    repeating.onFire = [&] {
+        if (repeating.firedAfter.size() == 3)
+            fourth->invalidate();
+    };
     auto first = platform::scheduledTimerWithTimeInterval(0.002, cancelled, false);
     platform::scheduledTimerWithTimeInterval(0.004, kept, false);
     auto third = platform::scheduledTimerWithTimeInterval(0.001, selfInvalidating, false);
@@ -68,8 +74,8 @@ TEST(Timers, FireOnceNeverEarlyAndInvalidateStopsOnlyTheirOwn) {
     first->invalidate();
     runLoopFor(30);
     EXPECT_EQ((std::vector{cancelled.firedAfter.size(), kept.firedAfter.size(),
-                           selfInvalidating.firedAfter.size()}),
-              (std::vector<std::size_t>{0, 1, 1}));
+                           selfInvalidating.firedAfter.size(), repeating.firedAfter.size()}),
+              (std::vector<std::size_t>{0, 1, 1, 3}));
 }
 
 // Work from another thread runs on the main thread in the order it was posted;
