@@ -25,7 +25,7 @@
 set -uo pipefail
 
 top=$(cd "$(dirname "$0")/.." && pwd)
-results=${1:-$top/build/mutations.txt}
+results=$(realpath -m "${1:-$top/build/mutations.txt}")
 only=${2:-.}
 scratch=${MUTATE_SCRATCH:-$top/build/mutate}
 
@@ -175,7 +175,7 @@ print(src.count("\n", 0, at) + 1)
 PY
 }
 
-: >"$results"
+mkdir -p "$(dirname "$results")" && : >"$results"
 declare -A count=()
 while IFS= read -r row; do
     IFS=$'\x1f' read -r id group file anchor text replacement selection <<<"${row//@@/$'\x1f'}"
