@@ -137,6 +137,7 @@ qt-early@@qt@@platform/qt/Timers.cpp@@intervalFor(@@std::ceil(seconds * 1000.0)@
 qt-enter@@qt@@platform/qt/Outlets.cpp@@keySequencesFor(@@return {QKeySequence(Qt::Key_Return)};@@return {QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)};
 qt-default@@qt@@platform/qt/Outlets.cpp@@::setKeyEquivalent(@@button_->setDefault(!shortcuts_.empty() && key == "\r");@@button_->setDefault(false);
 qt-quit@@qt@@platform/qt/ApplicationMain.cpp@@void qt::quitApplication()@@QCoreApplication::quit();@@
+qt-repeats@@qt@@platform/qt/Timers.cpp@@::timerEvent(@@if (!timer->repeats()) {@@if (true) {
 qt-pause@@qt@@platform/qt/Pause.cpp@@@@std::this_thread::sleep_for(@@static_cast<void>(
 qt-runtime-private@@qt@@platform/qt/ApplicationMain.cpp@@isPrivateDirectoryOfOurs(@@info.st_uid == ::geteuid() && (info.st_mode & 0777) == 0700@@true
 qt-syslog-format@@qt@@platform/qt/UnifiedLog.cpp@@void osLog(@@::syslog(LOG_NOTICE, "%s", text.c_str());@@::syslog(LOG_NOTICE, text.c_str());
