@@ -12,8 +12,7 @@ def check(ok, what):
         failures.append(what)
 
 
-# Every property list, read by two parsers that are not ours (Python's and
-# libplist's plistutil), which must agree.
+# Read by two parsers that are not ours (Python's and libplist's plistutil), which must agree.
 def read_plist(name):
     raw = (cocoa / name).read_bytes()
     with tempfile.TemporaryDirectory() as scratch:
@@ -63,21 +62,19 @@ delegate = delegates[0].get('id') if delegates else None
 
 
 def title(e):
-    cell = e.find('buttonCell')
-    return e.get('title') or (cell.get('title') if cell is not None else None)
+    return e.get('title') or next((cell.get('title') for cell in e.findall('buttonCell')), None)
 
 
 def display_only(e):
-    cell = e.find('textFieldCell')
-    return cell is not None and cell.get('editable') == 'NO' and cell.get('selectable') == 'NO'
+    return e.tag == 'textField' and e.find("textFieldCell[@editable='NO'][@selectable='NO']") is not None
 
 
 # (owner, kind, name) -> what the connected object must be
 WANT = {
     (delegate, 'outlet', 'window'): lambda e: e.tag == 'window' and e.get('releasedWhenClosed') == 'NO',
     (delegate, 'outlet', 'quitButton'): lambda e: e.tag == 'button' and title(e) == 'Quit',
-    (delegate, 'outlet', 'messageBox'): lambda e: e.tag == 'textField' and display_only(e),
-    (delegate, 'outlet', 'macOSMessageBox'): lambda e: e.tag == 'textField' and display_only(e),
+    (delegate, 'outlet', 'messageBox'): display_only,
+    (delegate, 'outlet', 'macOSMessageBox'): display_only,
     ('-2', 'outlet', 'delegate'): lambda e: e.get('id') == delegate,
     ('Load', 'action', 'loadDriverWithSender:'): lambda e: e.get('id') == delegate,
     ('Disable', 'action', 'disableDriverWithSender:'): lambda e: e.get('id') == delegate,
