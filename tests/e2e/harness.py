@@ -71,17 +71,18 @@ def until(check, timeout):  # the first true answer of `check` within `timeout` 
     return answer
 
 
-# argv with exactly `env` in a process group of its own, default signal handling, stdin
-# /dev/null, stdout a non-blocking pipe read as each line arrives. Every wait is bounded.
+# argv with exactly `env` in a process group of its own, default signal handling, stdin /dev/null,
+# stdout a non-blocking pipe read as each line arrives, stderr to `err`, then `actions`. Every
+# wait is bounded.
 class Child:
-    def __init__(self, argv, env, err=os.devnull, actions=None):
+    def __init__(self, argv, env, err=os.devnull, actions=()):
         self.lines, self.code, self.ended, self.closed = [], None, None, False
         out, w = os.pipe()
         os.set_blocking(w, False)  # as some parents hand it out: a full pipe then refuses, not waits
         self.started = time.monotonic()
-        self.pid = os.posix_spawnp(argv[0], argv, env, setpgroup=0, setsigmask=(), file_actions=actions or [
+        self.pid = os.posix_spawnp(argv[0], argv, env, setpgroup=0, setsigmask=(), file_actions=[
             (os.POSIX_SPAWN_OPEN, 0, os.devnull, os.O_RDONLY, 0), (os.POSIX_SPAWN_DUP2, w, 1),
-            (os.POSIX_SPAWN_OPEN, 2, err, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600)],
+            (os.POSIX_SPAWN_OPEN, 2, err, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600), *actions],
             setsigdef=signal.valid_signals() - {SIGKILL, signal.SIGSTOP})
         os.close(w)
         threading.Thread(target=self._read, args=(out,), daemon=True).start()
@@ -143,8 +144,7 @@ class Bus:
         self.address = (self.daemon.line('', 10) or [''])[0].strip()
         self.monitor = Child(['dbus-monitor', '--address', self.address, '--pcap',
                               "type='method_call',interface='org.freedesktop.login1.Manager',member='Reboot'"], TOOLS,
-                             actions=[(os.POSIX_SPAWN_OPEN, 0, os.devnull, os.O_RDONLY, 0),
-                                      (os.POSIX_SPAWN_OPEN, 1, self.record, os.O_WRONLY | os.O_CREAT, 0o600)])
+                             actions=[(os.POSIX_SPAWN_OPEN, 1, self.record, os.O_WRONLY | os.O_CREAT, 0o600)])
         # A monitor is told the name it was given, once it is one.
         if not (self.address and until(lambda: os.path.getsize(self.record) > self.seen, 10)):
             self.close()
@@ -251,7 +251,7 @@ class E2eTest(unittest.TestCase):
         return self.silent.address
 
     # Every child of a case, its stderr in `name`.stderr; one that could restart the machine is refused.
-    def start(self, argv, env, name, actions=None):
+    def start(self, argv, env, name, actions=()):
         silent = self.silent and env.get('DBUS_SYSTEM_BUS_ADDRESS') == self.silent.address
         if why := guard(argv, env, self.silent if silent else self.bus):
             self.fail('refused to run the launcher: ' + why)
