@@ -23,8 +23,7 @@ def read_plist(name):
     return raw, plistlib.loads(raw)
 
 
-# CMake fills the placeholders; a misspelt one would reach the bundle as is. A
-# usage description (str: any text) is what the person is shown when asked.
+# CMake fills the placeholders: a misspelt one would reach the bundle as is. str: any text (shown to the person).
 for name, rows in {
         'apple/Info.plist.in': {
             'CFBundleExecutable': '${MACOSX_BUNDLE_EXECUTABLE_NAME}', 'CFBundleIdentifier': '${MACOSX_BUNDLE_GUI_IDENTIFIER}',
@@ -43,8 +42,7 @@ for name, rows in {
         got = plist.get(key)
         check(got == want or (want is str and isinstance(got, str) and got.strip()), f'{name}: {key} is {got!r}')
 
-# codesign takes only plain XML with LF line ends. The three entitlements of the
-# application's purpose, and the two that let it send loginwindow the restart.
+# codesign takes only plain XML with LF line ends. Three entitlements of the purpose, two to ask loginwindow to restart.
 raw, entitlements = read_plist('veltrin_Driverkit_Launcher.entitlements')
 check(raw.startswith(b'<?xml') and b'\r' not in raw and b'<!--' not in raw, 'entitlements: not plain XML')
 check(entitlements == {

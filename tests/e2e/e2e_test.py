@@ -1,6 +1,5 @@
-# The real launcher against the stand-in service: its command-line modes, also in a hostile
-# environment; its window under a private X server, driven by key presses (xdotool), never by
-# mouse positions that a change of the layout would break; and a careless caller's hands.
+# The real launcher against the stand-in service: its command-line modes, also in hostile environments; its
+# window on a private X server, driven by key presses (xdotool), not mouse positions; careless callers.
 import array, fcntl, select, termios
 from harness import *
 
@@ -75,8 +74,7 @@ COMMAND_LINE = {
     'InstallOverAnOlderVersionInUseReplacesItAtTheRestart': dict(
         flags=['-install'], ends=True, prepare=lambda case: write_state(case.root, OLDER_IN_USE) and {},
         log=[INSTALL, ARGS, f'{REPLACING}0.9.1 with version {VERSION}', AFTER_REBOOT]),
-    # The backend chooses offscreen by itself, needs no bus unless it asks for a
-    # restart, and opens no document for the words that AppKit would take for some.
+    # Offscreen by itself, no bus unless a restart is asked for, no document for words AppKit would open.
     'UninstallOfNothingFailsWithoutDisplayOrSystemBusAndWithBareWords': dict(
         flags=['plain text', 'install', '-uninstall'], ends=True, log=[UNINSTALL, ARGS, FAILURE + NOT_INSTALLED],
         env={'QT_QPA_PLATFORM': None, 'DBUS_SYSTEM_BUS_ADDRESS': 'unix:path=/nowhere'}),
@@ -101,8 +99,7 @@ HOSTILE = {
     'TimeZoneFourteenHoursEast': dict(env={'TZ': 'XYZ-14'}, log=[ARGS], utc_offset=14 * 3600),
     'NamedPlatformWithoutAScreen': dict(env={'QT_QPA_PLATFORM': 'linuxfb'}, flags=['-uninstall'], ends=True,
                                         log=[UNINSTALL, ARGS, FAILURE + NOT_INSTALLED], qt_only=True),
-    # A report of about 250 kB, more than a pipe holds, to a non-blocking pipe: it
-    # comes late, whole and unaltered, and Qt finds a runtime directory of its own.
+    # About 250 kB to a non-blocking pipe: late, but whole and unaltered; Qt finds a runtime directory of its own.
     'LongReportWithoutRuntimeDirectory': dict(flags=['%s %n %d %@ ü'] * 20000, env={'XDG_RUNTIME_DIR': None},
                                               log=[ARGS], err=None, qt_only=True),
 }
@@ -120,7 +117,7 @@ class Safety(E2eTest):
                 (asks, silent, self.silent, True), (asks, silent, self.bus, False),
                 (asks, 'unix:path=/run/dbus/system_bus_socket', self.bus, False),
                 ([LAUNCHER, '-install'], None, None, True), ([LAUNCHER, '-install', *asks[1:]], None, None, False)]:
-            self.assertEqual(guard(argv, {'DBUS_SYSTEM_BUS_ADDRESS': address}, bus) == '', admitted, (argv, address, bus))
+            self.assertEqual(guard(argv, {'DBUS_SYSTEM_BUS_ADDRESS': address}, bus) == '', admitted, (argv, address))
         self.assertRaises(AssertionError, self.launch, asks[1:], self.env(DBUS_SYSTEM_BUS_ADDRESS='unix:path=/nowhere'))
         self.silent.close()
         self.assertNotEqual(guard(asks, {'DBUS_SYSTEM_BUS_ADDRESS': silent}, self.silent), '')
@@ -147,8 +144,7 @@ class Window(E2eTest):
         pressed = time.monotonic()
         self.assertEqual(child.finish(10), 0)
         self.assertLess(child.ended - pressed, 2.0)
-        # The deactivation removes the extension whose activation waits for approval, so
-        # that fails too, in either order. Nothing more: Return submitted nothing.
+        # Disable removes the extension whose activation awaits approval, so that fails too, in either order.
         texts = self.log_texts(self.log, since)
         self.assertEqual(texts[:2] + sorted(texts[2:]), [ARGS, APPROVAL, FAILURE + CANCELED, SUCCESS])
 
@@ -179,8 +175,7 @@ class Robustness(E2eTest):
         child.signal(SIGTERM)
         self.assertEqual(child.finish(10), 0)
 
-    # An output that takes nothing fails sysextctl's run with one line on standard error; a
-    # lock someone else holds is named while it waits (a signal still ends the wait).
+    # An output that takes nothing fails sysextctl with one line; a lock held elsewhere is named; a signal ends it.
     def testControlToolFailsWhenItsOutputGoesNowhereAndSaysWhoHoldsTheLock(self):
         for output, why in [((os.POSIX_SPAWN_OPEN, 1, '/dev/full', os.O_WRONLY, 0), 'No space left on device'),
                             ((os.POSIX_SPAWN_CLOSE, 1), 'Bad file descriptor')]:

@@ -1,6 +1,5 @@
-# What every end-to-end and load case shares: a child seen from outside, a private system bus
-# that records restart requests, a scratch home and state. VELTRIN_E2E_APP names the GNUstep
-# build; VELTRIN_E2E_KEEP=1 keeps every scratch directory.
+# What every end-to-end and load case shares: a child seen from outside, a private system bus that records
+# restart requests, a scratch home and state. VELTRIN_E2E_APP: the GNUstep build; VELTRIN_E2E_KEEP=1 keeps all.
 import ast, calendar, contextlib, os, re, shutil, signal, socket, sys, tempfile, threading, time, types, unittest
 from signal import SIGHUP, SIGINT, SIGKILL, SIGTERM  # noqa: F401 (for the cases)
 
@@ -10,7 +9,6 @@ LAUNCHER = E.get('VELTRIN_E2E_APP') or E.get('VELTRIN_E2E_LAUNCHER', '')
 SYSEXTCTL, APPENDER = E.get('VELTRIN_E2E_SYSEXTCTL', ''), E.get('VELTRIN_E2E_APPENDER', '')
 DEXT, VERSION = E.get('VELTRIN_E2E_DEXT_IDENTIFIER', ''), E.get('VELTRIN_E2E_DEXT_VERSION', '')
 
-# Standard output of a supported release; the activity-log texts of the service's answers.
 RELEASE = 'Running on Ventura or greater\n'
 SUCCESS = 'Success:System extension operation successful. Please restart your computer.'
 AFTER_REBOOT = 'Success:System extension operation will complete after reboot. Please restart your computer.'
@@ -71,9 +69,8 @@ def until(check, timeout):  # the first true answer of `check` within `timeout` 
     return answer
 
 
-# argv with exactly `env` in a process group of its own, default signal handling, stdin /dev/null,
-# stdout a non-blocking pipe read as each line arrives, stderr to `err`, then `actions`. Every
-# wait is bounded.
+# argv with exactly `env` in a process group of its own, default signal handling, stdin /dev/null, stdout
+# a non-blocking pipe read as each line arrives, stderr to `err`, then `actions`. Every wait is bounded.
 class Child:
     def __init__(self, argv, env, err=os.devnull, actions=()):
         self.lines, self.code, self.ended, self.closed = [], None, None, False
@@ -168,9 +165,8 @@ class Bus:
         return '' if not (self.daemon.ended or self.monitor.ended) else 'the private bus or its monitor is gone'
 
 
-# Why running argv with env could reach a real restart request, or '': a run that may ask
-# for one must be on `bus` (the private one, or a silent bus of the case), confirmed. Any
-# mention of the flag counts, whatever wins.
+# Why running argv with env could reach a real restart request, or '': a run that may ask for one (any mention
+# of the flag counts, whatever wins) must be on `bus`, the private one or a silent bus of the case, confirmed.
 def guard(argv, env, bus):
     if not any(MODES.get(a, [''])[0] == 'activateAndRestart' for a in argv):
         return ''
@@ -220,8 +216,7 @@ class E2eTest(unittest.TestCase):
         else:
             shutil.rmtree(self.root, True)
 
-    # HOME, TMPDIR, XDG_* and the system bus in the scratch directory, offscreen Qt, no
-    # display, no session bus; then `changes` (None: unset).
+    # HOME, TMPDIR, XDG_*, the system bus in the scratch directory, offscreen Qt; then `changes` (None: unset).
     def env(self, **changes):
         env = {k: v for k, v in E.items() if not DROPPED.fullmatch(k)}
         env.update({k: f'{self.root}/{sub}' for k, sub in XDG.items()}, HOME=self.home,

@@ -41,8 +41,7 @@ class Scripts(E2eTest):
             if GNUSTEP and not both:
                 continue
             root = f'{self.root}/{n}'
-            # TEMP holds GNUstep's message ports: a run that finds its name taken by another
-            # stops at an alert panel ("Application may already be running with this name").
+            # TEMP holds GNUstep's message ports: a run finding its name taken stops at an alert panel.
             env = self.env(HOME=root + '/home', XDG_STATE_HOME=root + '/state', TEMP=root)
             write(root + '/home/veltrinLogFile.txt', '')
             verb = ['fail', DEXT] if isinstance(state, int) else ['release'] if re.fullmatch(r'[\d.]+', state) else []
@@ -50,9 +49,8 @@ class Scripts(E2eTest):
                 self.assertEqual(self.start([SYSEXTCTL, *verb, str(state)], env, f'{n}-sysextctl').finish(20), 0)
             elif state:
                 write_state(root, state)
-            runs.append((n, self.start([LAUNCHER, *flags], env, str(n))))
-        for n, child in runs:
-            flags, status, state, out, err, both = ROWS[n]
+            runs.append((n, ROWS[n], self.start([LAUNCHER, *flags], env, str(n))))
+        for n, (flags, status, state, out, err, both), child in runs:
             with self.subTest(flags=flags, status=status, state=state):
                 self.assertEqual(child.finish(40), status, read(f'{self.root}/{n}.stderr'))
                 expected = RELEASE + report(flags) if out is None else out
