@@ -12,8 +12,7 @@ def check(ok, what):
         failures.append(what)
 
 
-# Every property list, read by two parsers that are not ours (Python's and
-# libplist's plistutil), which must agree.
+# Read by two parsers that are not ours (Python's and libplist's plistutil), which must agree.
 def read_plist(name):
     raw = (cocoa / name).read_bytes()
     with tempfile.TemporaryDirectory() as scratch:
@@ -24,8 +23,7 @@ def read_plist(name):
     return raw, plistlib.loads(raw)
 
 
-# CMake fills the placeholders; a misspelt one would reach the bundle as is. A
-# usage description (str: any text) is what the person is shown when asked.
+# CMake fills the placeholders: a misspelt one would reach the bundle as is. str: any text (shown to the person).
 for name, rows in {
         'apple/Info.plist.in': {
             'CFBundleExecutable': '${MACOSX_BUNDLE_EXECUTABLE_NAME}', 'CFBundleIdentifier': '${MACOSX_BUNDLE_GUI_IDENTIFIER}',
@@ -44,8 +42,7 @@ for name, rows in {
         got = plist.get(key)
         check(got == want or (want is str and isinstance(got, str) and got.strip()), f'{name}: {key} is {got!r}')
 
-# codesign takes only plain XML with LF line ends. The three entitlements of the
-# application's purpose, and the two that let it send loginwindow the restart.
+# codesign takes only plain XML with LF line ends. Three entitlements of the purpose, two to ask loginwindow to restart.
 raw, entitlements = read_plist('veltrin_Driverkit_Launcher.entitlements')
 check(raw.startswith(b'<?xml') and b'\r' not in raw and b'<!--' not in raw, 'entitlements: not plain XML')
 check(entitlements == {
@@ -63,21 +60,19 @@ delegate = delegates[0].get('id') if delegates else None
 
 
 def title(e):
-    cell = e.find('buttonCell')
-    return e.get('title') or (cell.get('title') if cell is not None else None)
+    return e.get('title') or next((cell.get('title') for cell in e.findall('buttonCell')), None)
 
 
 def display_only(e):
-    cell = e.find('textFieldCell')
-    return cell is not None and cell.get('editable') == 'NO' and cell.get('selectable') == 'NO'
+    return e.tag == 'textField' and e.find("textFieldCell[@editable='NO'][@selectable='NO']") is not None
 
 
 # (owner, kind, name) -> what the connected object must be
 WANT = {
     (delegate, 'outlet', 'window'): lambda e: e.tag == 'window' and e.get('releasedWhenClosed') == 'NO',
     (delegate, 'outlet', 'quitButton'): lambda e: e.tag == 'button' and title(e) == 'Quit',
-    (delegate, 'outlet', 'messageBox'): lambda e: e.tag == 'textField' and display_only(e),
-    (delegate, 'outlet', 'macOSMessageBox'): lambda e: e.tag == 'textField' and display_only(e),
+    (delegate, 'outlet', 'messageBox'): display_only,
+    (delegate, 'outlet', 'macOSMessageBox'): display_only,
     ('-2', 'outlet', 'delegate'): lambda e: e.get('id') == delegate,
     ('Load', 'action', 'loadDriverWithSender:'): lambda e: e.get('id') == delegate,
     ('Disable', 'action', 'disableDriverWithSender:'): lambda e: e.get('id') == delegate,

@@ -19,8 +19,7 @@
 namespace {
 
 // Runs the main run loop in `mode` until `done` or five seconds have passed.
-template <typename Done>
-bool runUntil(NSString* mode, Done done) {
+bool runUntil(NSString* mode, const auto& done) {
     NSDate* deadline = [NSDate dateWithTimeIntervalSinceNow:5];
     while (!done() && [deadline timeIntervalSinceNow] > 0) {
         @autoreleasepool {

@@ -1,7 +1,5 @@
-# The macOS backend's pieces on GNUstep, each in a probe process of its own under
-# the end-to-end harness: a private Xvfb, a scratch home, the stand-in's state.
-# GNUstep's zombies turn a message to a released object into a line on standard
-# error instead of a crash that may or may not come.
+# The macOS backend's pieces on GNUstep, each a probe process under the end-to-end harness.
+# GNUstep's zombies turn a message to a released object into a line on standard error.
 from harness import *
 
 

@@ -1,8 +1,6 @@
 #!/usr/bin/env python3
-"""The configuration profile as the build makes it, read by plistlib and plistutil,
-which must agree, and held to the rules of Apple's device-management reference.
-Usage: profile_test.py CMAKE GENERATOR PLISTUTIL DEXT [BUILT_PROFILE TEAM]
-"""
+# The configuration profile as the build makes it, read by plistlib and plistutil, which
+# must agree, and held to the rules of Apple's device-management reference.
 import copy, os, plistlib, re, subprocess, sys, tempfile, unittest
 
 CMAKE, GENERATOR, PLISTUTIL, DEXT = sys.argv[1:5]
@@ -67,11 +65,10 @@ TEXTS = {'DISPLAY_NAME': 'R&D <fleet> "drivers"', 'DESCRIPTION': "Allows it; it'
 
 class Profile(unittest.TestCase):
     def setUp(self):
-        self.dir = tempfile.TemporaryDirectory()
-        self.addCleanup(self.dir.cleanup)
+        self.dir = self.enterContext(tempfile.TemporaryDirectory())
 
     def make(self, team, name='sample'):
-        path = os.path.join(self.dir.name, f'{name}.mobileconfig')
+        path = os.path.join(self.dir, f'{name}.mobileconfig')
         made = subprocess.run([CMAKE, f'-DTEAM={team}', f'-DDEXT={DEXT}', f'-DOUTPUT={path}',
                                *(f'-D{k}={v}' for k, v in TEXTS.items()), '-P', GENERATOR], capture_output=True)
         return path if made.returncode == 0 else None
@@ -102,8 +99,7 @@ class Profile(unittest.TestCase):
 
     def test_the_same_inputs_give_the_same_bytes_and_another_team_other_uuids(self):
         def uuids(path):
-            profile = self.read(path)
-            return {profile['PayloadUUID'], *(p['PayloadUUID'] for p in profile['PayloadContent'])}
+            return {p['PayloadUUID'] for p in payloads(self.read(path))}
         first, again, other = self.make('A1B2C3D4E5', 'first'), self.make('A1B2C3D4E5', 'again'), self.make('Z9Y8X7W6V5')
         with open(first, 'rb') as a, open(again, 'rb') as b:
             self.assertEqual(a.read(), b.read())
@@ -126,7 +122,7 @@ class Profile(unittest.TestCase):
                 profile = copy.deepcopy(good)
                 target = profile if key.startswith('/') else profile['PayloadContent'][0]
                 target.pop(key.lstrip('/')) if value is None else target.update({key.lstrip('/'): value})
-                path = os.path.join(self.dir.name, 'broken.mobileconfig')
+                path = os.path.join(self.dir, 'broken.mobileconfig')
                 with open(path, 'wb') as f:
                     plistlib.dump(profile, f)
                 self.assertEqual(problems(self.read(path)), [rules[rule]])

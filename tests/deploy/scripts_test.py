@@ -1,9 +1,6 @@
 #!/usr/bin/env python3
-"""The installer package's postinstall and the notarization's refusals, with every
-macOS tool stubbed: each stub writes its command line to one record. The order of a
-notarization that succeeds: scripts/deploy-dry-run.sh.
-Usage: scripts_test.py POSTINSTALL WAIT_SECONDS NOTARIZE
-"""
+# The installer package's postinstall and the notarization's refusals, with every macOS
+# tool stubbed. The order of a notarization that succeeds: scripts/deploy-dry-run.sh.
 import os, subprocess, sys, tempfile, unittest
 
 POSTINSTALL, WAIT, NOTARIZE = sys.argv[1:4]
@@ -11,11 +8,10 @@ APP = 'veltrin_Driverkit_Launcher'
 LAUNCHER = f'Applications/{APP}.app/Contents/MacOS/{APP}'
 
 
-# Runs argv in a scratch folder ({dir}) with `tools` stubbed, on PATH or at a path
-# in the folder: its status, its output and the record.
+# argv in a scratch folder ({dir}) with `tools` stubbed (on PATH, or at a path in it), each
+# stub writing its command line to one record: the status, the output, the record.
 def run(case, tools, argv, **env):
-    folder = tempfile.mkdtemp()
-    case.addCleanup(subprocess.run, ['rm', '-rf', folder])
+    folder = case.enterContext(tempfile.TemporaryDirectory())
     for name, body in tools.items():
         path = f'{folder}/{name}' if '/' in name else f'{folder}/bin/{name}'
         os.makedirs(os.path.dirname(path), exist_ok=True)
@@ -51,20 +47,17 @@ class Deploy(unittest.TestCase):
         launcher = '{dir}/' + LAUNCHER
         launched = [f'launchctl asuser 501 sudo -H -u alice {launcher} -install -wait {WAIT}',
                     f'sudo -H -u alice {launcher} -install -wait {WAIT}', f'{APP} -install -wait {WAIT}']
+        # (what, console owner, launcher status, volume, status, commands, words in the last line)
         for what, console, launcher_status, volume, status, commands, words in [
-                # (what, console owner, launcher status, volume, status, commands, words in the last line)
-                ('activated', 'alice', 0, '/', 0, launched, 'the driver is activated (launcher status 0)'),
-                ('after a restart', 'alice', 3, '/', 0, launched, 'completes after a restart (launcher status 3)'),
-                ('awaiting approval', 'alice', 4, '/', 0, launched, 'awaits approval: it is activated once the'),
-                ('failed', 'alice', 1, '/', 1, launched, 'the activation failed (launcher status 1)'),
-                ('usage error', 'alice', 2, '/', 1, launched, 'did not accept its arguments'),
-                ('unsupported release', 'alice', 5, '/', 1, launched, 'release is not supported'),
-                ('unknown status', 'alice', 9, '/', 1, launched, 'the activation failed (launcher status 9)'),
-                ('no console owner', '', 0, '/', 0, [], 'no user is logged in (console: none)'),
-                ('login window', 'root', 0, '/', 0, [], 'no user is logged in (console: root)'),
-                ('root by another name', 'toor', 0, '/', 0, [], 'no user is logged in (console: toor)'),
-                ('setup assistant', '_mbsetupuser', 0, '/', 0, [], 'console: _mbsetupuser'),
-                ('unknown account', 'ghost', 0, '/', 0, [], 'console: ghost'),
+                *((f'launcher status {n}', 'alice', n, '/', status, launched, f'{words} (launcher status {n})')
+                  for n, status, words in [(0, 0, 'the driver is activated'), (3, 0, 'completes after a restart'),
+                                           (4, 0, 'in System Settings'), (1, 1, 'the activation failed'),
+                                           (2, 1, 'did not accept its arguments: the driver was not activated'),
+                                           (5, 1, 'release is not supported: the driver was not activated'),
+                                           (9, 1, 'the activation failed')]),
+                # at the login window, another name of root, Setup Assistant, an account that is not one
+                *((f'console {who}', who, 0, '/', 0, [], f'no user is logged in (console: {who or "none"})')
+                  for who in ('', 'root', 'toor', '_mbsetupuser', 'ghost')),
                 ('another volume', 'alice', 0, '/Volumes/Other', 0, [], 'installed on /Volumes/Other, not on the'),
                 ('no launcher', 'alice', 0, '/', 1, [], 'no launcher at')]:
             with self.subTest(what):

@@ -1,7 +1,5 @@
-# The real launcher against the stand-in service: its command-line modes, also in a
-# hostile environment, as a script sees them; its window under a private X server,
-# driven by key presses (xdotool), never by mouse positions that a change of the
-# layout would break; and the launcher in a careless caller's hands.
+# The real launcher against the stand-in service: its command-line modes, also in hostile environments; its
+# window on a private X server, driven by key presses (xdotool), not mouse positions; careless callers.
 import array, fcntl, select, termios
 from harness import *
 
@@ -25,17 +23,12 @@ def home_not_utf8(case):
     return {'HOME': case.home + '\udcff'}
 
 
-# One row per run, against both builds: `prepare` (a function of the case, which
-# may return changes of the environment) or sysextctl `control` first; the run goes
-# on until `sign` (a line on standard output or error, a text in the log), then
-# `then` returns the moment the run's end is counted from. A run that `ends` ends by
-# itself with status 0 about 6 s (the pause and the exit timer; generous bounds on a
-# shared machine) after that moment or its start, the release line at once and the
-# report after the 1 s pause. Any other survives each of `signals`, stays open
-# `open_for` seconds after its start, then ends at once on SIGTERM, with status 0.
-# Standard output is `out` (default: the release line and the report), the log holds
-# `log` (texts, or the exact bytes), standard error holds `err` (None: nothing), and
-# the private bus carried the restart requests `restart`.
+# One row per run, on both builds: `control` (sysextctl) and `prepare` (may change the environment)
+# first; the run goes until `sign` (out:, err: or log: text). One that `ends` ends with 0 about 6 s
+# (pause and exit timer) after `then` (default: its start), the release line at once, the report
+# 1 s later; any other survives `signals`, stays open `open_for` s, then quits at once on SIGTERM.
+# Standard output `out` (default: release line and report), the log's texts (or bytes) `log`,
+# standard error holding `err` (None: empty), the restart requests `restart`.
 def endure(self, flags=(), env=None, prefix=(), prepare=None, control=(), sign='out:[', then=None, ends=False,
            signals=(), open_for=0, out=None, log=(), err='', restart=(), utc_offset=None, qt_only=False):
     if qt_only and GNUSTEP:
@@ -43,8 +36,6 @@ def endure(self, flags=(), env=None, prefix=(), prepare=None, control=(), sign='
     if control:
         self.control(*control)
     changes = {**(env or {}), **((prepare and prepare(self)) or {})}
-    if not os.path.exists(self.log):
-        write(self.log, '')
     since, _ = time.time(), self.bus.calls()
     child = self.start([*prefix, LAUNCHER, *flags], self.env(**changes), 'launcher')
     where, text = sign.split(':', 1)
@@ -59,9 +50,9 @@ def endure(self, flags=(), env=None, prefix=(), prepare=None, control=(), sign='
     if ends:
         self.assertEqual(child.finish(15), 0)
         release, args, end = (at - child.started for at in [child.lines[0][1], child.lines[1][1], child.ended])
-        print(f'[ timing   ] exit {child.ended - counted:.3f} s after the {"completion" if then else "start"}')
         self.assertTrue(5.5 <= child.ended - counted <= 8.0 and release < 1.5 and 0.9 <= args - release and
-                        args < min(3.5, end - 2), f'release line {release:.2f} s, report {args:.2f} s, exit {end:.2f} s')
+                        args < min(3.5, end - 2), f'release line {release:.2f} s, report {args:.2f} s, exit {end:.2f} '
+                        f's, {child.ended - counted:.2f} s after the {"completion" if then else "start"}')
     else:
         self.assertIsNone(child.wait(max(0.5, child.started + open_for - time.monotonic())), 'ended by itself')
         child.signal(SIGTERM)
@@ -80,14 +71,10 @@ COMMAND_LINE = {
     'InstallWaitsForApprovalAndEndsAbout6sAfterCompletion': dict(
         flags=['-install'], sign='log:' + APPROVAL, then=approve_after_a_while, ends=True,
         log=[INSTALL, ARGS, APPROVAL, SUCCESS]),
-    # An earlier install of 0.9.1 (7), approved, in use.
     'InstallOverAnOlderVersionInUseReplacesItAtTheRestart': dict(
-        flags=['-install'], ends=True, prepare=lambda case: write(
-            case.root + '/state/veltrin-sysext/state', 'veltrin-sysext-state 1\nrelease 14.0.0\ndeveloper off\n'
-            f'extension {DEXT} 0.9.1 7 activated enabled\napproved {DEXT}\nbusy {DEXT}\nend\n') and {},
+        flags=['-install'], ends=True, prepare=lambda case: write_state(case.root, OLDER_IN_USE) and {},
         log=[INSTALL, ARGS, f'{REPLACING}0.9.1 with version {VERSION}', AFTER_REBOOT]),
-    # The backend chooses offscreen by itself, needs no bus unless it asks for a
-    # restart, and opens no document for the words that AppKit would take for some.
+    # Offscreen by itself, no bus unless a restart is asked for, no document for words AppKit would open.
     'UninstallOfNothingFailsWithoutDisplayOrSystemBusAndWithBareWords': dict(
         flags=['plain text', 'install', '-uninstall'], ends=True, log=[UNINSTALL, ARGS, FAILURE + NOT_INSTALLED],
         env={'QT_QPA_PLATFORM': None, 'DBUS_SYSTEM_BUS_ADDRESS': 'unix:path=/nowhere'}),
@@ -98,10 +85,8 @@ COMMAND_LINE = {
 }
 # Environments that once kept the launcher from doing its work or from quitting.
 HOSTILE = {
-    # At the release check another process holds the stand-in's lock.
     'LockHeldElsewhere': dict(flags=['-install'], prepare=hold_state_lock, sign='err:Waiting for', out='',
                               log=[], err=f'state/veltrin-sysext": process {os.getpid()} ('),
-    # The restart request meets a system bus that never answers.
     'SilentSystemBus': dict(flags=['-installInteractive'], control=['policy', DEXT, 'deny'],
                             prepare=lambda case: {'DBUS_SYSTEM_BUS_ADDRESS': case.silent_bus()},
                             sign='log:' + FAILURE + DENIED, log=[INTERACTIVE, ARGS, FAILURE + DENIED]),
@@ -114,8 +99,7 @@ HOSTILE = {
     'TimeZoneFourteenHoursEast': dict(env={'TZ': 'XYZ-14'}, log=[ARGS], utc_offset=14 * 3600),
     'NamedPlatformWithoutAScreen': dict(env={'QT_QPA_PLATFORM': 'linuxfb'}, flags=['-uninstall'], ends=True,
                                         log=[UNINSTALL, ARGS, FAILURE + NOT_INSTALLED], qt_only=True),
-    # A report of about 250 kB, more than a pipe holds, to a non-blocking pipe: it
-    # comes late, whole and unaltered, and Qt finds a runtime directory of its own.
+    # About 250 kB to a non-blocking pipe: late, but whole and unaltered; Qt finds a runtime directory of its own.
     'LongReportWithoutRuntimeDirectory': dict(flags=['%s %n %d %@ ü'] * 20000, env={'XDG_RUNTIME_DIR': None},
                                               log=[ARGS], err=None, qt_only=True),
 }
@@ -125,18 +109,15 @@ CommandLine, Hostile = (type(name, (E2eTest,), {'test' + case: lambda self, row=
 
 
 class Safety(E2eTest):
-    # If this guard lets a wrong bus through, a test could restart the machine it runs on.
     def testRestartGuardAdmitsOnlyThePrivateBusWithTheRecorderOrASilentBusOfTheCase(self):
         asks, silent, private = [LAUNCHER, '-installInteractive'], self.silent_bus(), self.bus.address
+        # A flag that loses to -install still counts: no second-guessing of the launcher's choice.
         for argv, address, bus, admitted in [
                 (asks, None, self.bus, False), (asks, private, self.bus, True), (asks, private, None, False),
                 (asks, silent, self.silent, True), (asks, silent, self.bus, False),
                 (asks, 'unix:path=/run/dbus/system_bus_socket', self.bus, False),
-                # A flag that loses to -install still counts: no second-guessing of the launcher's choice.
-                ([LAUNCHER, '-install', '-installInteractive'], 'unix:path=/nowhere', self.bus, False),
-                ([LAUNCHER, '-install'], None, None, True)]:
-            env = {'DBUS_SYSTEM_BUS_ADDRESS': address} if address else {}
-            self.assertEqual(guard(argv, env, bus) == '', admitted, (argv, address, bus))
+                ([LAUNCHER, '-install'], None, None, True), ([LAUNCHER, '-install', *asks[1:]], None, None, False)]:
+            self.assertEqual(guard(argv, {'DBUS_SYSTEM_BUS_ADDRESS': address}, bus) == '', admitted, (argv, address))
         self.assertRaises(AssertionError, self.launch, asks[1:], self.env(DBUS_SYSTEM_BUS_ADDRESS='unix:path=/nowhere'))
         self.silent.close()
         self.assertNotEqual(guard(asks, {'DBUS_SYSTEM_BUS_ADDRESS': silent}, self.silent), '')
@@ -149,11 +130,9 @@ class Window(E2eTest):
         return child.output()
 
     def testLoadAndDisableSubmitAndReturnQuitsWhileAnotherButtonHasTheFocus(self):
-        write(self.log, '')
         since = time.time()
         child = self.launch([], self.env(QT_QPA_PLATFORM=None, DISPLAY=self.display()))
         self.assertTrue(child.line(report([]), 10), child.output())  # the window is shown
-        # By title: GNUstep sets no _NET_WM_PID, and the display is this case's own.
         window = self.xdotool('search', '--sync', '--onlyvisible', '--name', '^Veltrin Driverkit Launcher$')
         self.xdotool('windowfocus', '--sync', window.split('\n')[0])
         self.xdotool('key', 'space')  # Load holds the focus
@@ -165,8 +144,7 @@ class Window(E2eTest):
         pressed = time.monotonic()
         self.assertEqual(child.finish(10), 0)
         self.assertLess(child.ended - pressed, 2.0)
-        # The deactivation removes the extension whose activation waits for approval, so
-        # that fails too, in either order. Nothing more: Return submitted nothing.
+        # Disable removes the extension whose activation awaits approval, so that fails too, in either order.
         texts = self.log_texts(self.log, since)
         self.assertEqual(texts[:2] + sorted(texts[2:]), [ARGS, APPROVAL, FAILURE + CANCELED, SUCCESS])
 
@@ -193,20 +171,16 @@ class Robustness(E2eTest):
     def testClosedStandardDescriptorsAreNullNotTheToolkitsFiles(self):
         child = self.start([LAUNCHER], self.env(), 'closed', [(os.POSIX_SPAWN_CLOSE, fd) for fd in (0, 1, 2)])
         time.sleep(2)
-        for fd in (0, 1, 2):
-            self.assertEqual(os.readlink(f'/proc/{child.pid}/fd/{fd}'), '/dev/null', fd)
+        self.assertEqual([os.readlink(f'/proc/{child.pid}/fd/{fd}') for fd in (0, 1, 2)], ['/dev/null'] * 3)
         child.signal(SIGTERM)
         self.assertEqual(child.finish(10), 0)
 
-    # sysextctl in a careless caller's hands: an output that takes nothing fails the run
-    # with one line on standard error, and a lock someone else holds is named while
-    # the tool waits for it (a signal still ends the wait).
+    # An output that takes nothing fails sysextctl with one line; a lock held elsewhere is named; a signal ends it.
     def testControlToolFailsWhenItsOutputGoesNowhereAndSaysWhoHoldsTheLock(self):
         for output, why in [((os.POSIX_SPAWN_OPEN, 1, '/dev/full', os.O_WRONLY, 0), 'No space left on device'),
                             ((os.POSIX_SPAWN_CLOSE, 1), 'Bad file descriptor')]:
-            err = (os.POSIX_SPAWN_OPEN, 2, f'{self.root}/{why}', os.O_WRONLY | os.O_CREAT, 0o600)
-            self.assertEqual(self.start([SYSEXTCTL, 'help'], self.env(), why, [output, err]).finish(10), 1)
-            self.assertEqual(read(f'{self.root}/{why}'), f'sysextctl: the output could not be written: {why}\n')
+            self.assertEqual(self.start([SYSEXTCTL, 'help'], self.env(), why, [output]).finish(10), 1)
+            self.assertEqual(read(f'{self.root}/{why}.stderr'), f'sysextctl: the output could not be written: {why}\n')
         hold_state_lock(self)
         waiting = self.start([SYSEXTCTL, 'list'], self.env(), 'waiting')
         until(lambda: 'Waiting' in read(self.root + '/waiting.stderr'), 10)

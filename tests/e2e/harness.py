@@ -1,6 +1,5 @@
-# What every end-to-end and load case shares: a child seen from outside, a private
-# system bus that records restart requests, a scratch home and state. VELTRIN_E2E_APP
-# names the GNUstep build; VELTRIN_E2E_KEEP=1 keeps every scratch directory.
+# What every end-to-end and load case shares: a child seen from outside, a private system bus that records
+# restart requests, a scratch home and state. VELTRIN_E2E_APP: the GNUstep build; VELTRIN_E2E_KEEP=1 keeps all.
 import ast, calendar, contextlib, os, re, shutil, signal, socket, sys, tempfile, threading, time, types, unittest
 from signal import SIGHUP, SIGINT, SIGKILL, SIGTERM  # noqa: F401 (for the cases)
 
@@ -10,20 +9,21 @@ LAUNCHER = E.get('VELTRIN_E2E_APP') or E.get('VELTRIN_E2E_LAUNCHER', '')
 SYSEXTCTL, APPENDER = E.get('VELTRIN_E2E_SYSEXTCTL', ''), E.get('VELTRIN_E2E_APPENDER', '')
 DEXT, VERSION = E.get('VELTRIN_E2E_DEXT_IDENTIFIER', ''), E.get('VELTRIN_E2E_DEXT_VERSION', '')
 
-# Standard output of a supported release; the activity-log texts of the service's answers.
 RELEASE = 'Running on Ventura or greater\n'
 SUCCESS = 'Success:System extension operation successful. Please restart your computer.'
 AFTER_REBOOT = 'Success:System extension operation will complete after reboot. Please restart your computer.'
 APPROVAL = f'Info:System Extension {DEXT} requires user approval'
 REPLACING = f'Info:Replacing extension {DEXT} version '
 FAILURE = 'Error:System extension request failed: '
-DENIED = (f'System policy forbids the extension {DEXT}. Allow it with "sysextctl policy {DEXT} allow" '
-          'and try again.')
+DENIED = f'System policy forbids the extension {DEXT}. Allow it with "sysextctl policy {DEXT} allow" and try again.'
 NOT_INSTALLED = (f'The extension {DEXT} is not installed, so there is nothing to deactivate '
                  '("sysextctl list" shows what is installed).')
 CANCELED = (f'The request for {DEXT} was canceled while it waited for approval: the extension was '
             'removed or the service was reset.')
 ARGS = 'Info:Command arguments='
+# The stand-in's state: a supported release, and an earlier install of 0.9.1 (7), approved, in use.
+STATE_HEADER = 'veltrin-sysext-state 1\nrelease 14.0.0\ndeveloper off\n'
+OLDER_IN_USE = f'extension {DEXT} 0.9.1 7 activated enabled\napproved {DEXT}\nbusy {DEXT}\n'
 
 # Whatever could lead a child to the user's display, session, files or real system bus.
 DROPPED = re.compile('DISPLAY|WAYLAND_DISPLAY|DBUS_.*|HOME|XAUTHORITY|SESSION_MANAGER|DESKTOP_SESSION|'
@@ -47,6 +47,10 @@ def write(path, text):
     return path
 
 
+def write_state(root, records):  # the stand-in's state in the scratch directory `root`
+    return write(root + '/state/veltrin-sysext/state', STATE_HEADER + records + 'end\n')
+
+
 def report(flags):  # the argument report line of the launcher run with `flags`
     return '[' + ', '.join(f'"{a}"' for a in [LAUNCHER, *flags]) + ']\n'
 
@@ -65,19 +69,17 @@ def until(check, timeout):  # the first true answer of `check` within `timeout` 
     return answer
 
 
-# argv run with exactly `env`, leading its own process group, default signal handling;
-# stdin /dev/null, stdout a non-blocking pipe read line by line with each line's arrival,
-# stderr to `err` (or `actions`); its exit code (negative: the signal) and end. Every
-# wait is bounded, so that nothing can hang the suite.
+# argv with exactly `env` in a process group of its own, default signal handling, stdin /dev/null, stdout
+# a non-blocking pipe read as each line arrives, stderr to `err`, then `actions`. Every wait is bounded.
 class Child:
-    def __init__(self, argv, env, err=os.devnull, actions=None):
+    def __init__(self, argv, env, err=os.devnull, actions=()):
         self.lines, self.code, self.ended, self.closed = [], None, None, False
         out, w = os.pipe()
         os.set_blocking(w, False)  # as some parents hand it out: a full pipe then refuses, not waits
         self.started = time.monotonic()
-        self.pid = os.posix_spawnp(argv[0], argv, env, setpgroup=0, setsigmask=(), file_actions=actions or [
+        self.pid = os.posix_spawnp(argv[0], argv, env, setpgroup=0, setsigmask=(), file_actions=[
             (os.POSIX_SPAWN_OPEN, 0, os.devnull, os.O_RDONLY, 0), (os.POSIX_SPAWN_DUP2, w, 1),
-            (os.POSIX_SPAWN_OPEN, 2, err, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600)],
+            (os.POSIX_SPAWN_OPEN, 2, err, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600), *actions],
             setsigdef=signal.valid_signals() - {SIGKILL, signal.SIGSTOP})
         os.close(w)
         threading.Thread(target=self._read, args=(out,), daemon=True).start()
@@ -115,7 +117,7 @@ class Child:
             os.kill(self.pid, sig)
 
     def output(self):
-        return ''.join(line[0] for line in list(self.lines))
+        return ''.join(text for text, _ in list(self.lines))
 
     def close(self, reap=True):
         if self.pid is not None:  # once reaped, the group may be a stranger's
@@ -126,31 +128,28 @@ class Child:
                 self.pid = None
 
 
-# A dbus-daemon of the tests' own, where no one holds logind's name, so that nothing
-# can restart the machine; dbus-monitor (Debian package dbus-bin) records in pcap form
-# every restart request made on it, with the flag that allows the user to be asked.
+# A dbus-daemon where no one holds logind's name, so nothing can restart the machine;
+# dbus-monitor (Debian package dbus-bin) records every restart request made on it.
 class Bus:
     def __init__(self, root):
         self.record, self.seen = root + '/reboot-calls.pcap', 24  # the header before the first record
         conf = write(root + '/bus.conf', '<busconfig><type>veltrin-e2e-system</type><auth>EXTERNAL</auth>'
                      f'<listen>unix:path={root}/socket</listen><policy context="default"><allow user="*"/>'
-                     '<allow own="*"/><allow send_destination="*"/><allow receive_sender="*"/>'
-                     '</policy></busconfig>')
-        self.daemon = Child(['dbus-daemon', '--config-file=' + conf, '--print-address', '--nofork',
-                             '--nopidfile'], TOOLS, root + '/dbus-daemon.stderr')
+                     '<allow own="*"/><allow send_destination="*"/><allow receive_sender="*"/></policy></busconfig>')
+        self.daemon = Child(['dbus-daemon', '--config-file=' + conf, '--print-address', '--nofork', '--nopidfile'],
+                            TOOLS, root + '/dbus-daemon.stderr')
         self.address = (self.daemon.line('', 10) or [''])[0].strip()
         self.monitor = Child(['dbus-monitor', '--address', self.address, '--pcap',
                               "type='method_call',interface='org.freedesktop.login1.Manager',member='Reboot'"], TOOLS,
-                             actions=[(os.POSIX_SPAWN_OPEN, 0, os.devnull, os.O_RDONLY, 0),
-                                      (os.POSIX_SPAWN_OPEN, 1, self.record, os.O_WRONLY | os.O_CREAT, 0o600)])
+                             actions=[(os.POSIX_SPAWN_OPEN, 1, self.record, os.O_WRONLY | os.O_CREAT, 0o600)])
         # A monitor is told the name it was given, once it is one.
         if not (self.address and until(lambda: os.path.getsize(self.record) > self.seen, 10)):
             self.close()
             raise RuntimeError('no private bus with a monitor on it: ' + read(root + '/dbus-daemon.stderr'))
 
     def close(self):
-        self.monitor.close()
-        self.daemon.close()
+        for child in (self.monitor, self.daemon):
+            child.close()
 
     def calls(self):  # the Reboot calls made on the bus since the last time
         with open(self.record, 'rb') as f:
@@ -166,10 +165,8 @@ class Bus:
         return '' if not (self.daemon.ended or self.monitor.ended) else 'the private bus or its monitor is gone'
 
 
-# Why running argv with env could reach a real restart request, or '' when it
-# cannot: a run that may ask for one must be on `bus` (the private one, recorded,
-# or a silent bus the case made), confirmed. Conservative on
-# purpose: any mention of the flag counts, whatever wins.
+# Why running argv with env could reach a real restart request, or '': a run that may ask for one (any mention
+# of the flag counts, whatever wins) must be on `bus`, the private one or a silent bus of the case, confirmed.
 def guard(argv, env, bus):
     if not any(MODES.get(a, [''])[0] == 'activateAndRestart' for a in argv):
         return ''
@@ -189,8 +186,8 @@ class E2eTest(unittest.TestCase):
     @classmethod
     def display(cls):
         if not cls.x:  # Debian package xvfb; -displayfd: it picks a free display and names it
-            xvfb = Child(['Xvfb', '-displayfd', '1', '-screen', '0', '1024x768x24', '-nolisten', 'tcp',
-                          '-noreset'], TOOLS)
+            xvfb = Child(['Xvfb', '-displayfd', '1', '-screen', '0', '1024x768x24', '-nolisten', 'tcp', '-noreset'],
+                         TOOLS)
             cls.addClassCleanup(xvfb.close)
             cls.x = ':' + (xvfb.line('', 10) or ['?'])[0].strip()
         return cls.x
@@ -202,6 +199,7 @@ class E2eTest(unittest.TestCase):
         self.log = self.home + '/veltrinLogFile.txt'
         for sub in ['home', *XDG.values()]:
             os.mkdir(f'{self.root}/{sub}', 0o700)
+        write(self.log, '')
 
     def remove_scratch(self):
         # The gdnc of this case's launchers must not write its defaults after the removal.
@@ -218,15 +216,13 @@ class E2eTest(unittest.TestCase):
         else:
             shutil.rmtree(self.root, True)
 
-    # HOME, TMPDIR, XDG_* and the system bus in the scratch directory, offscreen Qt, no
-    # display, no session bus; then `changes` (None: unset).
+    # HOME, TMPDIR, XDG_*, the system bus in the scratch directory, offscreen Qt; then `changes` (None: unset).
     def env(self, **changes):
         env = {k: v for k, v in E.items() if not DROPPED.fullmatch(k)}
         env.update({k: f'{self.root}/{sub}' for k, sub in XDG.items()}, HOME=self.home,
                    QT_QPA_PLATFORM='offscreen', DBUS_SYSTEM_BUS_ADDRESS=self.bus.address)
-        # GNUstep takes the home from the password database, not HOME: its defaults and
-        # user folders go to the scratch directory, its message ports and so its gdnc
-        # to TEMP. It draws no frames of its own (no window manager).
+        # GNUstep takes the home from the password database, not HOME: its defaults and user folders
+        # go to the scratch directory, its message ports (so its gdnc) to TEMP; no window frames.
         if GNUSTEP:
             user = self.root + '/gnustep'
             folders = ''.join(f'{key}={user}/{folder}\n' for key, folder in
@@ -250,7 +246,7 @@ class E2eTest(unittest.TestCase):
         return self.silent.address
 
     # Every child of a case, its stderr in `name`.stderr; one that could restart the machine is refused.
-    def start(self, argv, env, name, actions=None):
+    def start(self, argv, env, name, actions=()):
         silent = self.silent and env.get('DBUS_SYSTEM_BUS_ADDRESS') == self.silent.address
         if why := guard(argv, env, self.silent if silent else self.bus):
             self.fail('refused to run the launcher: ' + why)
@@ -287,6 +283,6 @@ class E2eTest(unittest.TestCase):
 def main():
     cases = [c for c in vars(sys.modules['__main__']).values() if isinstance(c, type) and issubclass(c, E2eTest)]
     if sys.argv[1:] == ['--list']:
-        return print(*(f'{c.__name__}.{n[4:]}' for c in cases
-                       for n in unittest.getTestCaseNames(c, 'test')), sep='\n')
+        return print(*(f'{c.__name__}.{n[4:]}' for c in cases for n in unittest.getTestCaseNames(c, 'test')),
+                     sep='\n')
     unittest.main(argv=[sys.argv[0], '-v', *(re.sub(r'\.', '.test', a, count=1) for a in sys.argv[1:])])

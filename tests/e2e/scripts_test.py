@@ -1,25 +1,21 @@
-# The launcher in a script's hands: every exit status of -wait and of -status,
-# and every failure's sentence, one row each, each run with a home and state of
-# its own, all at once. The sentences come from the README's troubleshooting
-# table (a unit test holds it to the program's), the flags from the table of modes.
+# The launcher in a script's hands: every exit status of -wait and of -status, and every failure's
+# sentence (from the README's table, which a unit test holds to the program's), all runs at once.
 from harness import *
 
-HEADER = 'veltrin-sysext-state 1\nrelease 14.0.0\ndeveloper off\n'
 EXT = f'extension {DEXT} '
 README = os.path.dirname(os.path.abspath(__file__)) + '/../../README.md'
 SENTENCES = {int(code): text for code, text in re.findall(r'^\| (\d+) \| `\w+` \| (.*) \|$', read(README), re.M)}
 MONTEREY = 'Running on Monterey\nThis driver was not built for macOS Monterey. Exiting\n'
 
 
-# flags; the exit status; the state's records, or a release for sysextctl, or an
-# error code for `sysextctl fail`; standard output (None: the release line and
-# the argument report); a part of standard error; whether the GNUstep build runs it.
+# flags; exit status; the state's records, a release for sysextctl or an error code for `sysextctl
+# fail`; standard output (None: release line and report); part of standard error; GNUstep runs it.
 def row(flags, status, state='', out=None, err='', both=False):
     return flags, status, state, out, err, both
 
 
 ROWS = [row(['-install', '-wait', '30'], 0, f'approved {DEXT}\n'),
-        row(['-install', '-wait', '30'], 3, f'{EXT}0.9.1 7 activated enabled\napproved {DEXT}\nbusy {DEXT}\n'),
+        row(['-install', '-wait', '30'], 3, OLDER_IN_USE),
         row(['-uninstall', '-wait', '30'], 1, 10, err=SENTENCES[10]),
         row(['-install', '-wait', '2'], 4, err=f'sysextctl approve {DEXT}', both=True),
         row(['-install', '-wait', '5'], 5, '12.7.6', MONTEREY),
@@ -45,18 +41,16 @@ class Scripts(E2eTest):
             if GNUSTEP and not both:
                 continue
             root = f'{self.root}/{n}'
-            # TEMP holds GNUstep's message ports: a run that finds its name taken by another
-            # stops at an alert panel ("Application may already be running with this name").
+            # TEMP holds GNUstep's message ports: a run finding its name taken stops at an alert panel.
             env = self.env(HOME=root + '/home', XDG_STATE_HOME=root + '/state', TEMP=root)
             write(root + '/home/veltrinLogFile.txt', '')
             verb = ['fail', DEXT] if isinstance(state, int) else ['release'] if re.fullmatch(r'[\d.]+', state) else []
             if verb:
                 self.assertEqual(self.start([SYSEXTCTL, *verb, str(state)], env, f'{n}-sysextctl').finish(20), 0)
             elif state:
-                write(root + '/state/veltrin-sysext/state', HEADER + state + 'end\n')
-            runs.append((n, self.start([LAUNCHER, *flags], env, str(n))))
-        for n, child in runs:
-            flags, status, state, out, err, both = ROWS[n]
+                write_state(root, state)
+            runs.append((n, ROWS[n], self.start([LAUNCHER, *flags], env, str(n))))
+        for n, (flags, status, state, out, err, both), child in runs:
             with self.subTest(flags=flags, status=status, state=state):
                 self.assertEqual(child.finish(40), status, read(f'{self.root}/{n}.stderr'))
                 expected = RELEASE + report(flags) if out is None else out
@@ -66,9 +60,7 @@ class Scripts(E2eTest):
                 if flags[0] == '--help':
                     self.assertTrue(all(f'  {flag} ' in child.output() for flag in MODES))
                 if status == 4 and '-wait' in flags:  # the deadline, counted from the request (the report follows it at once)
-                    after = child.ended - child.lines[1][1]
-                    print(f'[ timing   ] the deadline of 2 s ended the run {after:.3f} s after the request')
-                    self.assertTrue(1.9 <= after <= 3.0, after)
+                    self.assertTrue(1.9 <= (after := child.ended - child.lines[1][1]) <= 3.0, after)
 
 
 if __name__ == '__main__':

@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QWidget>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <thread>
@@ -78,9 +79,7 @@ std::string runWith(std::vector<std::string> arguments,
     EXPECT_TRUE(runtime.starts_with(taken + "-") && ::lstat(runtime.c_str(), &made) == 0 &&
                 (made.st_mode & 0777) == 0700)
         << runtime;
-    ::rmdir(runtime.c_str());
-    ::rmdir(taken.c_str());
-    ::rmdir(temporary);
+    std::filesystem::remove_all(temporary);
     return events;
 }
 

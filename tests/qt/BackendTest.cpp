@@ -12,10 +12,12 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
 #include <functional>
+#include <ranges>
 #include <thread>
 #include <vector>
 
@@ -57,14 +59,11 @@ TEST(Timers, FireOnceNeverEarlyAndInvalidateStopsOnlyTheirOwn) {
         ASSERT_EQ(target.firedAfter.size(), 1u) << seconds;
         EXPECT_GE(target.firedAfter[0], static_cast<qint64>(seconds * 1e9)) << seconds;
     }
-    RecordingTarget cancelled;
-    RecordingTarget kept;
-    RecordingTarget selfInvalidating;
-    RecordingTarget repeating;
-    auto fourth = platform::scheduledTimerWithTimeInterval(0.001, repeating, true);
+    RecordingTarget cancelled, kept, selfInvalidating, repeating;
+    auto repeatingTimer = platform::scheduledTimerWithTimeInterval(0.001, repeating, true);
     repeating.onFire = [&] {
         if (repeating.firedAfter.size() == 3)
-            fourth->invalidate();
+            repeatingTimer->invalidate();
     };
     auto first = platform::scheduledTimerWithTimeInterval(0.002, cancelled, false);
     platform::scheduledTimerWithTimeInterval(0.004, kept, false);
@@ -97,10 +96,7 @@ TEST(MainQueue, WorkFromAnotherThreadRunsOnTheMainThreadInOrderButNotDuringAPaus
     EXPECT_TRUE(seen.empty() && target.firedAfter.empty());
     runLoopFor(10);
     EXPECT_EQ(target.firedAfter.size(), 1u);
-    ASSERT_EQ(seen.size(), 100u);
-    for (int i = 0; i < 100; ++i) {
-        EXPECT_EQ(seen[static_cast<std::size_t>(i)], i);
-    }
+    EXPECT_TRUE(std::ranges::equal(seen, std::views::iota(0, 100)));
 }
 
 // The carriage return is the Return key alone, not the keypad's Enter.
