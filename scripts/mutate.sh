@@ -132,6 +132,7 @@ lock-swapped@@lock@@platform/sysext/StateStore.cpp@@StateLock::acquire(@@mode ==
 lock-update@@lock@@platform/sysext/StateStore.cpp@@StateStore::updateWith(@@LockMode::exclusive@@LockMode::shared
 lock-quit@@e2e@@platform/sysext/StateStore.cpp@@waitForLock(@@wait.onQuit();@@@@-R ^Hostile[.]LockHeldElsewhere$
 restart-sent@@e2e@@platform/posix/LogindRestart.cpp@@void requestRestart()@@::execv(gdbus.c_str(), argv.data());@@@@-R ^CommandLine[.]InteractiveInstallDenied
+sigpipe-ignored@@e2e@@platform/posix/WriteFailureSignals.cpp@@@@std::signal(SIGPIPE, SIG_IGN)@@std::signal(SIGPIPE, SIG_DFL)@@-R ^Robustness[.]AReader
 quit-while-blocked@@e2e@@platform/posix/StandardStreams.cpp@@writeStandardOutput(@@posix::quitSignalDescriptor()@@-1@@-R ^Robustness[.]AQuitSignal
 qt-early@@qt@@platform/qt/Timers.cpp@@intervalFor(@@std::ceil(seconds * 1000.0)@@std::floor(seconds * 1000.0)
 qt-enter@@qt@@platform/qt/Outlets.cpp@@keySequencesFor(@@return {QKeySequence(Qt::Key_Return)};@@return {QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)};

@@ -168,6 +168,16 @@ class Robustness(E2eTest):
                 child.signal(sig)
                 self.assertEqual(child.finish(5), 0)
 
+    # A caller that stops reading cannot end an install part way: the write fails, the run goes on.
+    def testAReaderThatGoesAwayCannotEndTheRun(self):
+        unread, out = os.pipe()
+        os.close(unread)
+        self.addCleanup(os.close, out)
+        since = time.time()
+        child = self.start([LAUNCHER, '-uninstall'], self.env(), 'reader-gone', [(os.POSIX_SPAWN_DUP2, out, 1)])
+        self.assertEqual(child.finish(15), 0)
+        self.assertEqual(self.log_texts(self.log, since), [UNINSTALL, ARGS, FAILURE + NOT_INSTALLED])
+
     def testClosedStandardDescriptorsAreNullNotTheToolkitsFiles(self):
         child = self.start([LAUNCHER], self.env(), 'closed', [(os.POSIX_SPAWN_CLOSE, fd) for fd in (0, 1, 2)])
         time.sleep(2)
