@@ -1,5 +1,3 @@
-# Load: several launchers on one stand-in state that sysextctl changes under them;
-# several processes appending to one activity log, a line per opening, as the launcher.
 import collections
 
 from harness import *  # tests/e2e, on PYTHONPATH
@@ -39,7 +37,8 @@ class LauncherLoad(E2eTest):
 
 
 class ActivityLogLoad(E2eTest):
-    # A line: the appender's stamp, its writer's tag, that writer's next number, padding.
+    # Each writer opens the log for every line, as the launcher; a line: the appender's stamp,
+    # its writer's tag, that writer's next number, padding.
     def testWritersAppendingAtOnceLoseNoLineAndKeepTheirOrder(self):
         writers, each, following, damaged = 4, 25000, collections.Counter(), []
         write(self.log, '')

@@ -35,10 +35,10 @@ using platform::SystemExtensionRequest;
 class RecordingDelegate final : public platform::SystemExtensionRequestDelegate {
   public:
     void requestDidFinishWithResult(SystemExtensionRequest&, platform::Result result) override {
-        record("finish " + std::to_string(result), true);
+        record("finish " + std::to_string(result));
     }
     void requestDidFailWithError(SystemExtensionRequest&, const platform::Error& error) override {
-        record("fail " + std::to_string(error.code) + " " + error.localizedDescription, true);
+        record("fail " + std::to_string(error.code) + " " + error.localizedDescription);
     }
     void requestNeedsUserApproval(SystemExtensionRequest&) override { record("approval"); }
     platform::ReplacementAction requestActionForReplacingExtension(
@@ -47,15 +47,13 @@ class RecordingDelegate final : public platform::SystemExtensionRequestDelegate 
         record("replace " + existing.bundleVersion + " by " + offered.bundleVersion);
         return platform::Replacement::replace;
     }
-    void record(const std::string& event, bool last = false) {
+    void record(const std::string& event) {
         EXPECT_EQ(std::this_thread::get_id(), testThread);
         events += event + ";";
-        done = last;
     }
 
     std::thread::id testThread = std::this_thread::get_id();
     std::string events;
-    bool done = false;
 };
 
 // The build puts the bundle, version 2.0.0 (7), beside the test executable.
@@ -70,8 +68,9 @@ std::string answers(const std::string& identifier = id) {
     request->setDelegate(&delegate);
     platform::submitRequest(request);
     EXPECT_EQ(delegate.events, "");
-    // Until the last answer, and until the worker let go of the request: it ends then.
-    for (int wait = 0; wait < 10000 && (!delegate.done || request.use_count() > 1); ++wait) {
+    // Until the worker let go of the request and nothing posted holds it: the
+    // worker ends after its last answer, and every answer carries the request.
+    for (int wait = 0; wait < 10000 && request.use_count() > 1; ++wait) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
         const std::lock_guard lock(queue.mutex);
         for (const auto& work : std::exchange(queue.posted, {})) {
