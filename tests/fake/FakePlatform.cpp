@@ -112,6 +112,14 @@ std::vector<platform::ExtensionProperties> versions(const std::string& identifie
     return made;
 }
 
+std::string dateAt(double seconds) {
+    const auto t = static_cast<long>(7 * 3600 + 41 * 60 + 39 + seconds);
+    char stamp[64];
+    std::snprintf(stamp, sizeof stamp, "%02ld/12/2026 %02ld:%02ld:%02ld", 5 + t / 86400,
+                  t / 3600 % 24, t / 60 % 60, t % 60);
+    return stamp;
+}
+
 FakePlatform::FakePlatform() {
     std::string pattern = (fs::temp_directory_path() / "veltrin-home-XXXXXX").string();
     if (currentFake != nullptr || ::mkdtemp(pattern.data()) == nullptr) {
@@ -364,14 +372,11 @@ std::vector<std::string> processArguments() {
     return FakePlatform::current().arguments;
 }
 
-// Virtual 0 s is 05/12/2026 07:41:39, the same in every zone. Only the
-// launcher's pattern is known: any other comes back as written, for a test to see.
+// Only the launcher's pattern is known: any other comes back as written, for a
+// test to see.
 std::string stringFromCurrentDate(std::string_view dateFormat) {
-    const auto t = static_cast<long>(7 * 3600 + 41 * 60 + 39 + FakePlatform::current().now());
-    char stamp[64];
-    std::snprintf(stamp, sizeof stamp, "%02ld/12/2026 %02ld:%02ld:%02ld", 5 + t / 86400,
-                  t / 3600 % 24, t / 60 % 60, t % 60);
-    return dateFormat == "dd/MM/yyyy HH:mm:ss" ? stamp : std::string(dateFormat);
+    return dateFormat == "dd/MM/yyyy HH:mm:ss" ? fake::dateAt(FakePlatform::current().now())
+                                               : std::string(dateFormat);
 }
 
 bool osLogDefaultTypeEnabled() {

@@ -65,6 +65,10 @@ std::string lines(const Trace& trace);
 std::vector<platform::ExtensionProperties> versions(const std::string& identifier,
                                                     std::string_view states);
 
+// The date at virtual second `seconds` as the launcher's pattern writes it; 0 s is
+// 05/12/2026 07:41:39, the same in every zone.
+std::string dateAt(double seconds);
+
 class FakePlatform : public platform::DispatchQueue {
   public:
     static constexpr std::string_view programPath =

@@ -1,6 +1,6 @@
 // The activity log's file handle: the exact bytes of a line, appending only,
 // never waiting, and a line whole or absent. (A log that cannot be written in a
-// whole run: FaultTest in ScenarioTest.cpp; several processes appending at once:
+// whole run: the fault rows of scenarios.txt; several processes appending at once:
 // tests/load.)
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -26,7 +26,8 @@ TEST_F(LauncherTest, WriteLogAppendsOneLineAndNothingElse) {
     fake.createActivityLog("earlier run\r\nunfinished");
     launcher::logFileURL = launcher::FileURL::fileURLWithPath(fake.activityLogPath());
     launcher::writeLog("Info:next");
-    EXPECT_EQ(fake.activityLogBytes(), "earlier run\r\nunfinished" + line(0, "Info:next"));
+    EXPECT_EQ(fake.activityLogBytes(),
+              "earlier run\r\nunfinished" + fake::dateAt(0) + ":Info:next\r\n");
 }
 
 // Opened for reading and writing, as an update handle is, appending, and without

@@ -3,7 +3,6 @@
 // the fuzzers' properties, and the scenarios.)
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -61,8 +60,7 @@ TEST(StatusReport, OneLinePerVersionAndTheFirstStatePresentDecides) {
 // The README's reference is the program's own: the -help text as it stands, and
 // one troubleshooting row per error code with its sentence; other errors get none.
 TEST(Documentation, TheReadmeHoldsTheHelpAndEveryFailureSentence) {
-    std::ifstream file(VELTRIN_README);
-    const std::string readme{std::istreambuf_iterator<char>(file), {}};
+    const std::string readme = wholeFile(VELTRIN_README);
     EXPECT_NE(readme.find("```text\n" + launcher::helpText() + "```\n"), std::string::npos);
     for (const launcher::FailureAdvice& row : launcher::failureAdviceTable()) {
         const std::string line = "| " + std::to_string(row.code) + " | `" + std::string(row.name) +
