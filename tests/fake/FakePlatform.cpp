@@ -107,7 +107,8 @@ std::vector<platform::ExtensionProperties> versions(const std::string& identifie
     std::vector<platform::ExtensionProperties> made;
     for (const char state : states) {
         const std::string n = std::to_string(made.size() + 1);
-        made.push_back({identifier, n, "1." + n, state == 'e', state == 'a', state == 'u'});
+        made.push_back({identifier, n, "1." + n, state == 'e', state == 'a' || state == 'b',
+                        state == 'u' || state == 'b'});
     }
     return made;
 }

@@ -60,8 +60,8 @@ using Trace = std::vector<Entry>;
 std::string lines(const Trace& trace);
 
 // Versions of an extension by their states, a letter each: e enabled, a
-// awaiting approval, u uninstalling, d none of these (disabled); the n-th is
-// version n, short version 1.n.
+// awaiting approval, u uninstalling, b both a and u, d none of these
+// (disabled); the n-th is version n, short version 1.n.
 std::vector<platform::ExtensionProperties> versions(const std::string& identifier,
                                                     std::string_view states);
 

@@ -1,6 +1,6 @@
-// The small pieces on their own: the file URL, the argument report, -status's
-// report and the README's reference. (The log formatter and the command line:
-// the fuzzers' properties, and the scenarios.)
+// The small pieces on their own: the file URL, the argument report and the
+// README's reference. (The log formatter and the command line: the fuzzers'
+// properties, and the scenarios; -status's report: the scenarios.)
 #include <gtest/gtest.h>
 
 #include <string>
@@ -10,7 +10,6 @@
 #include "veltrin_Driverkit_Launcher/ArgumentReport.hpp"
 #include "veltrin_Driverkit_Launcher/FailureAdvice.hpp"
 #include "veltrin_Driverkit_Launcher/FileURL.hpp"
-#include "veltrin_Driverkit_Launcher/StatusReport.hpp"
 
 namespace {
 
@@ -38,23 +37,6 @@ TEST(ArgumentReport, QuotesEachArgumentAndEscapesWhatMustNotShow) {
               "\"\\0\\t\", \"\\n\\r\\u{1}\\u{1F}\\u{7F}\", \"\\u{80}\\u{9F}\\u{2028}\\u{2029}\", "
               "\"a\\x{C3}\", \"\\x{C0}\\x{AF}\", \"\\x{ED}\\x{A0}\\x{80}\", "
               "\"\\x{F4}\\x{90}\\x{80}\\x{80}\", \"\\x{80}z\"]\n");
-}
-
-// A line per version in the service's order; the first state present of enabled,
-// restart (uninstalling, disabled) and approval decides the status.
-TEST(StatusReport, OneLinePerVersionAndTheFirstStatePresentDecides) {
-    using launcher::statusReport;
-    for (const auto& [states, status] : std::vector<std::pair<std::string, int>>{
-             {"", 6}, {"a", 4}, {"d", 3}, {"au", 3}, {"ue", 0}, {"ed", 0}, {"ade", 0}}) {
-        EXPECT_EQ(statusReport("i", fake::versions(LauncherTest::dext(), states)).exitStatus,
-                  status)
-            << states;
-    }
-    std::vector<platform::ExtensionProperties> all = fake::versions(LauncherTest::dext(), "ed");
-    all[0].isAwaitingUserApproval = all[0].isUninstalling = true;
-    EXPECT_EQ(statusReport("i", all).lines, LauncherTest::dext() + " 1.1 (1) uninstalling\n" +
-                                                LauncherTest::dext() + " 1.2 (2) disabled\n");
-    EXPECT_EQ(statusReport("i", {}).lines, "No version of i is known.\n");
 }
 
 // The README's reference is the program's own: the -help text as it stands, and
