@@ -1,7 +1,7 @@
-// The activity log's file handle: the exact bytes of a line, appending only,
-// never waiting, and a line whole or absent. (A log that cannot be written in a
-// whole run: the fault rows of scenarios.txt; several processes appending at once:
-// tests/load.)
+// The activity log's file handle: appending only, never waiting, and a line
+// whole or absent. (The exact bytes of a line, after a last line without a line
+// feed, and a log that cannot be written in a whole run: rows of scenarios.txt;
+// several processes appending at once: tests/load.)
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -15,20 +15,10 @@
 
 #include "LauncherTest.hpp"
 #include "platform/FileHandle.hpp"
-#include "veltrin_Driverkit_Launcher/ActivityLog.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-// After what the file holds, even a last line that has no line feed.
-TEST_F(LauncherTest, WriteLogAppendsOneLineAndNothingElse) {
-    fake.createActivityLog("earlier run\r\nunfinished");
-    launcher::logFileURL = launcher::FileURL::fileURLWithPath(fake.activityLogPath());
-    launcher::writeLog("Info:next");
-    EXPECT_EQ(fake.activityLogBytes(),
-              "earlier run\r\nunfinished" + fake::dateAt(0) + ":Info:next\r\n");
-}
 
 // Opened for reading and writing, as an update handle is, appending, and without
 // blocking: seen in the descriptor's flags, because root may read a file

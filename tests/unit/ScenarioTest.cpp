@@ -71,6 +71,8 @@ std::string spoil(const std::string& how, const std::string& path) {
         fs::create_symlink("/dev/full", path);
     } else if (how == "limit" || (how == "readonly" && fs::is_empty(path))) {
         std::ofstream(path) << "before\n";
+    } else if (how == "unfinished") {
+        std::ofstream(path) << "earlier run\r\nunfinished";
     }
     if (how == "limit") {
         // Each line starts to fit and then cannot end: whole or absent, so absent.
@@ -82,7 +84,7 @@ std::string spoil(const std::string& how, const std::string& path) {
     } else if (how == "readonly") {
         freeze(path);
     }
-    return fs::is_regular_file(path) ? "before\n" : "";
+    return fs::is_regular_file(path) ? wholeFile(path) : "";
 }
 
 class ScenarioTest : public LauncherTest, public ::testing::WithParamInterface<Scenario> {};
