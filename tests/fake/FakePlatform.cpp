@@ -88,8 +88,8 @@ class FakeOutlet final : public platform::Window,
 std::string lines(const Trace& trace) {
     std::string out;
     for (const Entry& e : trace) {
-        const double seconds = static_cast<double>(e.ns) / 1e9;
-        for (const char c : number(seconds) + " " + e.sink + (e.what.empty() ? "" : " ") + e.what) {
+        for (const char c : number(static_cast<double>(e.ns) / 1e9) + " " + e.sink +
+                                (e.what.empty() ? "" : " ") + e.what) {
             const auto byte = static_cast<unsigned char>(c);
             char escaped[8] = {c};
             if (byte < 0x20 || byte >= 0x7F || c == '\\') {
