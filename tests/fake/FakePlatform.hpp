@@ -65,6 +65,9 @@ std::string lines(const Trace& trace);
 std::vector<platform::ExtensionProperties> versions(const std::string& identifier,
                                                     std::string_view states);
 
+// A file, whole: the tests' tables, the README.
+std::string wholeFile(const std::string& path);
+
 // The date at virtual second `seconds` as the launcher's pattern writes it; 0 s is
 // 05/12/2026 07:41:39, the same in every zone.
 std::string dateAt(double seconds);
@@ -78,8 +81,6 @@ class FakePlatform : public platform::DispatchQueue {
     // home directory, which the destructor removes.
     FakePlatform();
     ~FakePlatform();
-    FakePlatform(const FakePlatform&) = delete;
-    FakePlatform& operator=(const FakePlatform&) = delete;
 
     // Before the launch.
     platform::OperatingSystemVersion release{13, 0, 0};

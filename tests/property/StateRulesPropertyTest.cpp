@@ -62,9 +62,8 @@ std::string runSequence(std::uint64_t seed) {
                 const bool completion = log.starts_with("Success:");
                 std::vector<std::string> order{"ActivityLog", "Log", "Status", "ActivityLog"};
                 order.erase(order.begin() + (completion ? 0 : 3));
-                if (mode == unsupportedRelease) {  // no log location on a release not served
-                    std::erase(order, "ActivityLog");
-                }
+                // No log location on a release not served.
+                std::erase(order, mode == unsupportedRelease ? "ActivityLog" : "");
                 for (std::size_t j = 0, first = order[0] == "Log" ? seen : seen - 1;
                      j < order.size(); ++j) {
                     rule(first + j < trace.size() && trace[first + j].sink == order[j] &&

@@ -6,10 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
 #include <map>
 #include <sstream>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -17,15 +15,6 @@
 #include "fake/FakePlatform.hpp"
 #include "veltrin_Driverkit_Launcher/FailureAdvice.hpp"
 #include "veltrin_Driverkit_Launcher/HelpText.hpp"
-
-// A file of the tree, whole: the tables in tests/unit, the README.
-inline std::string wholeFile(const std::string& path) {
-    std::ifstream file(path);
-    if (!file) {
-        throw std::runtime_error("cannot read " + path);
-    }
-    return {std::istreambuf_iterator<char>(file), {}};
-}
 
 class LauncherTest : public ::testing::Test {
   public:
@@ -59,7 +48,7 @@ class LauncherTest : public ::testing::Test {
             {"$a", launcher::adviceFor({"OSSystemExtensionErrorDomain", 1, ""})}};
         std::map<std::string, std::string> words{{"$", outside}, {"$!", outside + "!"}}, runs;
         std::vector<std::pair<char, std::string>> entries;
-        std::istringstream table(wholeFile(VELTRIN_UNIT_DATA "/notation.txt"));
+        std::istringstream table(fake::wholeFile(VELTRIN_UNIT_DATA "/notation.txt"));
         for (std::string row; std::getline(table, row);) {
             const std::string letter = row.substr(0, row.find(' '));
             const std::string rest = row.substr(std::min(row.size(), letter.size() + 1));
@@ -81,8 +70,8 @@ class LauncherTest : public ::testing::Test {
         fake::Trace trace;
         std::istringstream tokens(all);
         for (std::string token; tokens >> token;) {
-            std::vector<std::string> f;  // the second, then the fields
-            std::istringstream fields(token.substr(1));
+            std::vector<std::string> f;
+            std::istringstream fields(token.substr(1) + ":");  // a left-out second too
             for (std::string field; std::getline(fields, field, ':');) {
                 std::ranges::replace(field, '_', ' ');
                 f.push_back(words.contains(field) && !f.empty() ? words.at(field) : field);
@@ -92,7 +81,6 @@ class LauncherTest : public ::testing::Test {
                 const std::string k = std::to_string(n);
                 values["$v"] += dext() + " 1." + k + " (" + k + ") " + f[n] + "\n";
             }
-            f.resize(std::max<std::size_t>(f.size(), 1));
             f.resize(std::max<std::size_t>(f.size(), 3), dext());
             values["$1"] = f[1];
             values["$2"] = f[2];

@@ -42,7 +42,7 @@ TEST(ArgumentReport, QuotesEachArgumentAndEscapesWhatMustNotShow) {
 // The README's reference is the program's own: the -help text as it stands, and
 // one troubleshooting row per error code with its sentence; other errors get none.
 TEST(Documentation, TheReadmeHoldsTheHelpAndEveryFailureSentence) {
-    const std::string readme = wholeFile(VELTRIN_README);
+    const std::string readme = fake::wholeFile(VELTRIN_README);
     EXPECT_NE(readme.find("```text\n" + launcher::helpText() + "```\n"), std::string::npos);
     for (const launcher::FailureAdvice& row : launcher::failureAdviceTable()) {
         const std::string line = "| " + std::to_string(row.code) + " | `" + std::string(row.name) +

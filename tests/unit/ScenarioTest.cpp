@@ -1,5 +1,4 @@
 // Whole runs of the launcher on the fake platform, a row of scenarios.txt each.
-#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,6 +8,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <optional>
+#include <set>
 #include <utility>
 
 #include "LauncherTest.hpp"
@@ -28,7 +30,7 @@ void PrintTo(const Scenario& row, std::ostream* out) {
 
 std::vector<Scenario> rows() {
     std::vector<Scenario> made;
-    std::istringstream lines(wholeFile(VELTRIN_UNIT_DATA "/scenarios.txt"));
+    std::istringstream lines(fake::wholeFile(VELTRIN_UNIT_DATA "/scenarios.txt"));
     std::string row;
     for (std::string line; std::getline(lines, line);) {
         row += line.starts_with('#') ? "" : line;
@@ -45,20 +47,7 @@ std::vector<Scenario> rows() {
     return made;
 }
 
-std::string cannotFreeze;  // why the last freeze could not make the file unwritable
-
-// Makes the file unwritable in a way that also holds for root, which ignores
-// permission bits.
-void freeze(const std::string& path) {
-    ::chmod(path.c_str(), 0444);
-    if (::geteuid() == 0) {
-        static_cast<void>(std::system(("chattr +i '" + path + "' 2>/dev/null").c_str()));
-    }
-    if (const int probe = ::open(path.c_str(), O_WRONLY | O_APPEND); probe >= 0) {
-        ::close(probe);
-        cannotFreeze = "the file stays writable: root, and no `chattr +i` on this filesystem";
-    }
-}
+bool stillWritable = false;  // the last readonly spoiling could not make the log unwritable
 
 // Spoils the activity log; returns what it then holds.
 std::string spoil(const std::string& how, const std::string& path) {
@@ -82,10 +71,25 @@ std::string spoil(const std::string& how, const std::string& path) {
         limit.rlim_cur = 7 + 30;
         ::setrlimit(RLIMIT_FSIZE, &limit);
     } else if (how == "readonly") {
-        freeze(path);
+        // Root ignores the mode, but not the immutable attribute.
+        ::chmod(path.c_str(), 0444);
+        static_cast<void>(std::system(("chattr +i '" + path + "' 2>/dev/null").c_str()));
+        stillWritable = ::access(path.c_str(), W_OK) == 0;
     }
-    return fs::is_regular_file(path) ? wholeFile(path) : "";
+    return fs::is_regular_file(path) ? fake::wholeFile(path) : "";
 }
+
+// Texts from outside, for outside:NAME. The last: a mebibyte of percent signs,
+// each a directive if anything read it as a format.
+const std::map<std::string, std::string> outsideTexts{
+    {"formats", "a%@b%s%n%d%%%x%"},
+    {"crlf", "first\r\nsecond"},
+    {"utf8", "Gr\xC3\xBC\xC3\x9F\xF0\x9F\x98\x80"},
+    {"empty", ""},
+    {"nul", std::string("a\0b", 3)},
+    {"mebibyte", std::string(1 << 20, '%') + "@%s%n\n\xC3\xA9"}};
+
+const std::set<std::string> settings{"os", "log", "midrun", "quiet", "bare", "outside"};
 
 class ScenarioTest : public LauncherTest, public ::testing::WithParamInterface<Scenario> {};
 
@@ -94,9 +98,10 @@ TEST_P(ScenarioTest, TraceOfEverySink) {
     const std::string path = fake.activityLogPath();
     rlimit fileSize{};
     ::getrlimit(RLIMIT_FSIZE, &fileSize);
-    cannotFreeze.clear();
+    stillWritable = false;
     fake.createActivityLog();
     std::string held, midrun, play;
+    std::optional<std::string> outside;
     std::istringstream setup(row.script);
     for (std::string word; setup >> word;) {
         const std::string kind = word.substr(0, word.find(':'));
@@ -107,9 +112,8 @@ TEST_P(ScenarioTest, TraceOfEverySink) {
                     &fake.release.patch);
         held = kind == "log" ? spoil(how, path) : held;
         midrun = kind == "midrun" ? how : midrun;
-        const bool setting =
-            kind == "os" || kind == "log" || kind == "midrun" || kind == "quiet" || kind == "bare";
-        play += setting ? "" : word + " ";
+        outside = kind == "outside" ? std::optional(outsideTexts.at(how)) : outside;
+        play += settings.contains(kind) ? "" : word + " ";
     }
     std::istringstream given(row.flags);
     const std::vector<std::string> flags{std::istream_iterator<std::string>(given), {}};
@@ -118,16 +122,23 @@ TEST_P(ScenarioTest, TraceOfEverySink) {
     if (!midrun.empty()) {
         spoil(midrun, path);
     }
-    fake.play(play + "t3600");
+    if (outside) {
+        auto foreign = platform::activationRequestForExtension(*outside, platform::mainQueue());
+        foreign->setDelegate(
+            dynamic_cast<platform::SystemExtensionRequestDelegate*>(fake.delegate.get()));
+        platform::submitRequest(foreign);
+    }
+    fake.play(play + "t3600", outside.value_or(""));
     const auto bytes = fake.activityLogBytes();
     ::setrlimit(RLIMIT_FSIZE, &fileSize);
-    if (::geteuid() == 0) {
-        std::system(("chattr -i '" + path + "' 2>/dev/null").c_str());
+    if (row.script.find("readonly") != std::string::npos) {
+        static_cast<void>(std::system(("chattr -i '" + path + "' 2>/dev/null").c_str()));
     }
-    if (!cannotFreeze.empty()) {
-        GTEST_SKIP() << cannotFreeze;
+    if (stillWritable) {
+        GTEST_SKIP() << "the log stays writable: root, and no `chattr +i` on this filesystem";
     }
-    EXPECT_EQ(fake::lines(fake.trace()), fake::lines(expand(row.expected, flags)));
+    EXPECT_EQ(fake::lines(fake.trace()),
+              fake::lines(expand(row.expected, flags, outside.value_or(""))));
     EXPECT_EQ(fake.exitStatus, row.status);
     for (const fake::Entry& e : fake.trace()) {
         held += e.sink == "ActivityLog" ? e.what : "";
@@ -139,33 +150,5 @@ TEST_P(ScenarioTest, TraceOfEverySink) {
 
 INSTANTIATE_TEST_SUITE_P(Runs, ScenarioTest, ::testing::ValuesIn(rows()),
                          [](const auto& row) { return row.param.name; });
-
-// The last: a mebibyte of percent signs, each a directive if anything read it as a format.
-const std::vector<std::string> hostile{"a%@b%s%n%d%%%x%",
-                                       "first\r\nsecond",
-                                       "Gr\xC3\xBC\xC3\x9F\xF0\x9F\x98\x80",
-                                       "",
-                                       std::string("a\0b", 3),
-                                       std::string(1 << 20, '%') + "@%s%n\n\xC3\xA9"};
-
-class HostileTest : public LauncherTest, public ::testing::WithParamInterface<std::size_t> {};
-
-// Texts from outside reach every sink literally, and the unified log only as an
-// argument: as a failure's description, an identifier and both versions.
-TEST_P(HostileTest, ReachesEverySinkLiterally) {
-    const std::string& h = hostile.at(GetParam());
-    fake.createActivityLog();
-    fake.launch({});
-    auto foreign = platform::activationRequestForExtension(h, platform::mainQueue());
-    foreign->setDelegate(
-        dynamic_cast<platform::SystemExtensionRequestDelegate*>(fake.delegate.get()));
-    platform::submitRequest(foreign);
-    fake.play("load t0");
-    fake.clearTrace();
-    fake.play("fail@1:$ approve swap@1:$:$! t0", h);
-    EXPECT_EQ(fake.trace(), expand("F0:$ A1:$ P1:$:$! a2", {}, h));
-}
-
-INSTANTIATE_TEST_SUITE_P(Texts, HostileTest, ::testing::Range(std::size_t{0}, hostile.size()));
 
 }  // namespace
