@@ -249,10 +249,6 @@ void FakePlatform::play(const std::string& script, const std::string& outside) {
     }
 }
 
-void FakePlatform::post(std::function<void()> work, std::int64_t delayNs) {
-    due_.push_back({nowNs + delayNs, nextOrder_++, std::move(work)});
-}
-
 void FakePlatform::runUntil(double time) {
     const std::int64_t limit = std::max(toNanos(time), nowNs);
     for (;;) {
@@ -283,11 +279,6 @@ void FakePlatform::end(const void* sender) {
 void FakePlatform::record(std::string sink, std::string what) {
     observeActivityLog();
     trace_.push_back({nowNs, std::move(sink), std::move(what)});
-}
-
-const Trace& FakePlatform::trace() {
-    observeActivityLog();
-    return trace_;
 }
 
 // Objects by their most-derived address, which is what the seam hands over.

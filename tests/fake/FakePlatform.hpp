@@ -105,7 +105,7 @@ class FakePlatform : public platform::DispatchQueue {
     void runUntil(double time);  // runs everything due up to `time`, then clock = time
     void runFor(double seconds) { runUntil(now() + seconds); }
 
-    const Trace& trace();  // brings activity-log writes up to date first
+    const Trace& trace() { return observeActivityLog(), trace_; }  // activity-log writes first
     void clearTrace() { trace(), trace_.clear(); }
     int exitStatus = 0;
 
@@ -113,7 +113,9 @@ class FakePlatform : public platform::DispatchQueue {
     static FakePlatform& current();
     void record(std::string sink, std::string what = "");
     std::string name(const void* object) const;
-    void post(std::function<void()> work, std::int64_t delayNs = 0);
+    void post(std::function<void()> work, std::int64_t delayNs = 0) {
+        due_.push_back({nowNs + delayNs, nextOrder_++, std::move(work)});
+    }
     void observeActivityLog();
     void end(const void* sender);
 
