@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <stdexcept>
 #include <tuple>
@@ -86,16 +87,20 @@ class FakeOutlet final : public platform::Window,
 }  // namespace
 
 std::string lines(const Trace& trace) {
+    const auto plain = [](char c) { return c >= 0x20 && c < 0x7F && c != '\\'; };
     std::string out;
     for (const Entry& e : trace) {
-        const double seconds = static_cast<double>(e.ns) / 1e9;
-        for (const char c : number(seconds) + " " + e.sink + (e.what.empty() ? "" : " ") + e.what) {
-            const auto byte = static_cast<unsigned char>(c);
-            char escaped[8] = {c};
-            if (byte < 0x20 || byte >= 0x7F || c == '\\') {
-                std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+        const std::string line = number(static_cast<double>(e.ns) / 1e9) + " " + e.sink +
+                                 (e.what.empty() ? "" : " ") + e.what;
+        // Plain bytes a run at a time: a trace may hold mebibytes.
+        for (auto at = line.begin(); at != line.end();) {
+            const auto end = std::find_if_not(at, line.end(), plain);
+            out.append(at, end);
+            for (at = end; at != line.end() && !plain(*at); ++at) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned char>(*at));
+                out += escaped;
             }
-            out += escaped;
         }
         out += '\n';
     }
@@ -107,9 +112,26 @@ std::vector<platform::ExtensionProperties> versions(const std::string& identifie
     std::vector<platform::ExtensionProperties> made;
     for (const char state : states) {
         const std::string n = std::to_string(made.size() + 1);
-        made.push_back({identifier, n, "1." + n, state == 'e', state == 'a', state == 'u'});
+        made.push_back({identifier, n, "1." + n, state == 'e', state == 'a' || state == 'b',
+                        state == 'u' || state == 'b'});
     }
     return made;
+}
+
+std::string wholeFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        throw std::runtime_error("cannot read " + path);
+    }
+    return {std::istreambuf_iterator<char>(file), {}};
+}
+
+std::string dateAt(double seconds) {
+    const auto t = static_cast<long>(7 * 3600 + 41 * 60 + 39 + seconds);
+    char stamp[64];
+    std::snprintf(stamp, sizeof stamp, "%02ld/12/2026 %02ld:%02ld:%02ld", 5 + t / 86400,
+                  t / 3600 % 24, t / 60 % 60, t % 60);
+    return stamp;
 }
 
 FakePlatform::FakePlatform() {
@@ -143,12 +165,9 @@ void FakePlatform::createActivityLog(std::string_view initialBytes) {
 
 std::optional<std::string> FakePlatform::activityLogBytes() const {
     std::error_code error;
-    if (!fs::is_regular_file(activityLogPath(), error)) {
-        return std::nullopt;
-    }
-    std::ostringstream bytes;
-    bytes << std::ifstream(activityLogPath(), std::ios::binary).rdbuf();
-    return bytes.str();
+    return fs::is_regular_file(activityLogPath(), error)
+               ? std::optional(wholeFile(activityLogPath()))
+               : std::nullopt;
 }
 
 // Whatever was appended since the last look becomes one entry, at the current
@@ -206,10 +225,6 @@ void FakePlatform::play(const std::string& script, const std::string& outside) {
             });
             continue;
         }
-        if (word[0] != 'r' && word != "fail" && word != "approve" && word != "swap" &&
-            word != "found") {
-            throw std::logic_error("fake::FakePlatform: unknown step " + step);
-        }
         auto& r = static_cast<FakeRequest&>(
             *requests.at(word.size() < f[0].size() ? std::stoul(f[0].substr(word.size() + 1)) : 0));
         platform::dispatchAsync(*r.queue, [this, &r, word, f] {
@@ -225,15 +240,13 @@ void FakePlatform::play(const std::string& script, const std::string& outside) {
             } else if (word == "swap") {
                 record("Answer", std::to_string(d.requestActionForReplacingExtension(
                                      r, {id, f[1], f[1]}, {id, f[2], f[2]})));
-            } else {
+            } else if (word == "found") {
                 d.requestFoundProperties(r, versions(id, f[1]));
+            } else {
+                throw std::logic_error("fake::FakePlatform: unknown step " + word);
             }
         });
     }
-}
-
-void FakePlatform::post(std::function<void()> work, std::int64_t delayNs) {
-    due_.push_back({nowNs + delayNs, nextOrder_++, std::move(work)});
 }
 
 void FakePlatform::runUntil(double time) {
@@ -266,11 +279,6 @@ void FakePlatform::end(const void* sender) {
 void FakePlatform::record(std::string sink, std::string what) {
     observeActivityLog();
     trace_.push_back({nowNs, std::move(sink), std::move(what)});
-}
-
-const Trace& FakePlatform::trace() {
-    observeActivityLog();
-    return trace_;
 }
 
 // Objects by their most-derived address, which is what the seam hands over.
@@ -364,14 +372,11 @@ std::vector<std::string> processArguments() {
     return FakePlatform::current().arguments;
 }
 
-// Virtual 0 s is 05/12/2026 07:41:39, the same in every zone. Only the
-// launcher's pattern is known: any other comes back as written, for a test to see.
+// Only the launcher's pattern is known: any other comes back as written, for a
+// test to see.
 std::string stringFromCurrentDate(std::string_view dateFormat) {
-    const auto t = static_cast<long>(7 * 3600 + 41 * 60 + 39 + FakePlatform::current().now());
-    char stamp[64];
-    std::snprintf(stamp, sizeof stamp, "%02ld/12/2026 %02ld:%02ld:%02ld", 5 + t / 86400,
-                  t / 3600 % 24, t / 60 % 60, t % 60);
-    return dateFormat == "dd/MM/yyyy HH:mm:ss" ? stamp : std::string(dateFormat);
+    return dateFormat == "dd/MM/yyyy HH:mm:ss" ? fake::dateAt(FakePlatform::current().now())
+                                               : std::string(dateFormat);
 }
 
 bool osLogDefaultTypeEnabled() {

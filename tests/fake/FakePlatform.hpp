@@ -60,10 +60,17 @@ using Trace = std::vector<Entry>;
 std::string lines(const Trace& trace);
 
 // Versions of an extension by their states, a letter each: e enabled, a
-// awaiting approval, u uninstalling, d none of these (disabled); the n-th is
-// version n, short version 1.n.
+// awaiting approval, u uninstalling, b both a and u, d none of these
+// (disabled); the n-th is version n, short version 1.n.
 std::vector<platform::ExtensionProperties> versions(const std::string& identifier,
                                                     std::string_view states);
+
+// A file, whole: the tests' tables, the README.
+std::string wholeFile(const std::string& path);
+
+// The date at virtual second `seconds` as the launcher's pattern writes it; 0 s is
+// 05/12/2026 07:41:39, the same in every zone.
+std::string dateAt(double seconds);
 
 class FakePlatform : public platform::DispatchQueue {
   public:
@@ -74,8 +81,6 @@ class FakePlatform : public platform::DispatchQueue {
     // home directory, which the destructor removes.
     FakePlatform();
     ~FakePlatform();
-    FakePlatform(const FakePlatform&) = delete;
-    FakePlatform& operator=(const FakePlatform&) = delete;
 
     // Before the launch.
     platform::OperatingSystemVersion release{13, 0, 0};
@@ -100,7 +105,7 @@ class FakePlatform : public platform::DispatchQueue {
     void runUntil(double time);  // runs everything due up to `time`, then clock = time
     void runFor(double seconds) { runUntil(now() + seconds); }
 
-    const Trace& trace();  // brings activity-log writes up to date first
+    const Trace& trace() { return observeActivityLog(), trace_; }  // activity-log writes first
     void clearTrace() { trace(), trace_.clear(); }
     int exitStatus = 0;
 
@@ -108,7 +113,9 @@ class FakePlatform : public platform::DispatchQueue {
     static FakePlatform& current();
     void record(std::string sink, std::string what = "");
     std::string name(const void* object) const;
-    void post(std::function<void()> work, std::int64_t delayNs = 0);
+    void post(std::function<void()> work, std::int64_t delayNs = 0) {
+        due_.push_back({nowNs + delayNs, nextOrder_++, std::move(work)});
+    }
     void observeActivityLog();
     void end(const void* sender);
 

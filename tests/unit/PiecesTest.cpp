@@ -1,9 +1,8 @@
-// The small pieces on their own: the file URL, the argument report, -status's
-// report and the README's reference. (The log formatter and the command line:
-// the fuzzers' properties, and the scenarios.)
+// The small pieces on their own: the file URL, the argument report and the
+// README's reference. (The log formatter and the command line: the fuzzers'
+// properties, and the scenarios; -status's report: the scenarios.)
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -11,7 +10,6 @@
 #include "veltrin_Driverkit_Launcher/ArgumentReport.hpp"
 #include "veltrin_Driverkit_Launcher/FailureAdvice.hpp"
 #include "veltrin_Driverkit_Launcher/FileURL.hpp"
-#include "veltrin_Driverkit_Launcher/StatusReport.hpp"
 
 namespace {
 
@@ -41,28 +39,10 @@ TEST(ArgumentReport, QuotesEachArgumentAndEscapesWhatMustNotShow) {
               "\"\\x{F4}\\x{90}\\x{80}\\x{80}\", \"\\x{80}z\"]\n");
 }
 
-// A line per version in the service's order; the first state present of enabled,
-// restart (uninstalling, disabled) and approval decides the status.
-TEST(StatusReport, OneLinePerVersionAndTheFirstStatePresentDecides) {
-    using launcher::statusReport;
-    for (const auto& [states, status] : std::vector<std::pair<std::string, int>>{
-             {"", 6}, {"a", 4}, {"d", 3}, {"au", 3}, {"ue", 0}, {"ed", 0}, {"ade", 0}}) {
-        EXPECT_EQ(statusReport("i", fake::versions(LauncherTest::dext(), states)).exitStatus,
-                  status)
-            << states;
-    }
-    std::vector<platform::ExtensionProperties> all = fake::versions(LauncherTest::dext(), "ed");
-    all[0].isAwaitingUserApproval = all[0].isUninstalling = true;
-    EXPECT_EQ(statusReport("i", all).lines, LauncherTest::dext() + " 1.1 (1) uninstalling\n" +
-                                                LauncherTest::dext() + " 1.2 (2) disabled\n");
-    EXPECT_EQ(statusReport("i", {}).lines, "No version of i is known.\n");
-}
-
 // The README's reference is the program's own: the -help text as it stands, and
 // one troubleshooting row per error code with its sentence; other errors get none.
 TEST(Documentation, TheReadmeHoldsTheHelpAndEveryFailureSentence) {
-    std::ifstream file(VELTRIN_README);
-    const std::string readme{std::istreambuf_iterator<char>(file), {}};
+    const std::string readme = fake::wholeFile(VELTRIN_README);
     EXPECT_NE(readme.find("```text\n" + launcher::helpText() + "```\n"), std::string::npos);
     for (const launcher::FailureAdvice& row : launcher::failureAdviceTable()) {
         const std::string line = "| " + std::to_string(row.code) + " | `" + std::string(row.name) +
