@@ -147,7 +147,9 @@ postinstall-root@@deploy@@deploy/postinstall.in@@@@[ "$uid" = 0 ]@@[ "$uid" = x 
 EOF
 )
 
-# The tree as it is now, tracked and new files alike; the scratch build stays.
+# The tree as it is now, tracked and new files alike; the scratch build stays. The
+# tests' scratch directories go to tmp/ in the copy: a caught mutant fails cases,
+# and a failed case keeps its directory.
 # Every file gets the time of extraction (-m): with the tree's older times, an
 # object built from the last mutant of an earlier run would look up to date.
 mkdir -p "$scratch"
@@ -157,7 +159,7 @@ if [[ -n ${MUTATE_REV:-} ]]; then
 else
     (cd "$top" && git ls-files -co --exclude-standard -z | xargs -0 tar -cf - --) | tar -xmf - -C "$scratch"
 fi
-cd "$scratch" || exit 1
+cd "$scratch" && mkdir -p tmp || exit 1
 if [[ -z ${MUTATE_CHECK:-} ]]; then
     cmake --preset dev >/dev/null || exit 1
 fi
@@ -192,8 +194,8 @@ while IFS= read -r row; do
             cmake --build build/dev -j2 --target ${targets[$group]} >build/mutate.log 2>&1; }; then
         verdict=not-compiled
         [[ -n ${compiler_refuses[$id]:-} ]] && verdict=caught-by-compiler
-    elif ctest --test-dir build/dev ${selection:-${tests[$group]}} -j2 --timeout 60 \
-        --no-tests=error >>build/mutate.log 2>&1; then
+    elif TMPDIR=$PWD/tmp ctest --test-dir build/dev \
+        ${selection:-${tests[$group]}} -j2 --timeout 60 --no-tests=error >>build/mutate.log 2>&1; then
         verdict=survived
         [[ -n ${equivalent[$id]:-} ]] && verdict=equivalent
     else
